@@ -1,0 +1,74 @@
+#pragma once
+// The one client of the hosted service's JSON API. Every call blocks its (worker)
+// thread until the answer is in; screens call it through runAsync().
+//
+// Bases are tried in order (production, then test), moving on only after a transport
+// failure or a status of 500 or more. Authentication is the session cookie kept in
+// the process-wide cookie store.
+
+#include "Json.h"
+#include "NimboApiError.h"
+#include "Records.h"
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace nimbo::api {
+
+class NimboApi {
+public:
+    // The process-wide client, built on first use from ServiceEndpoints::current().
+    static NimboApi& shared();
+
+    // A client of its own over the given bases (tests and benchmarks).
+    explicit NimboApi(std::vector<std::string> bases,
+                      std::chrono::milliseconds timeout = std::chrono::milliseconds(10'000));
+
+    const std::vector<std::string>& generalApiBases() const { return bases_; }
+
+    // Transport. Each throws NimboApiError; the result is absent for a 2xx answer
+    // whose body is empty or not a JSON object.
+    std::optional<Json> getJson(const std::string& path);
+    std::optional<Json> postJson(const std::string& path, const std::optional<Json>& bodyJson);
+    std::optional<Json> api(const std::string& path, const std::string& method = "GET",
+                            const std::optional<Json>& bodyJson = std::nullopt);
+
+    // Account, credit and chat endpoints. Each throws NimboApiError.
+    void login(const std::string& email, const std::string& password);
+    NimboMe fetchMe();
+    NimboCreditBalance fetchCreditBalance(std::optional<std::int64_t> companyId,
+                                          std::optional<std::string> email);
+    void forgotPassword(const std::string& email);
+    NimboSignupResult signup(const std::string& fullName, const std::string& companyName,
+                             const std::string& primaryDomain, const std::string& email,
+                             const std::string& password);
+    NimboChatResponse sendChat(const std::string& message, const std::vector<NimboChatTurn>& history,
+                               const std::optional<std::string>& conversationId);
+
+    NimboApi(const NimboApi&) = delete;
+    NimboApi& operator=(const NimboApi&) = delete;
+
+private:
+    struct Answer {
+        long status = 0;
+        std::optional<std::string> text;  // absent when the body is not valid UTF-8
+    };
+    Answer callWithFallback(const std::string& path, const std::string& method,
+                            const std::optional<Json>& bodyJson);
+    Answer attempt(const std::string& base, const std::string& path, const std::string& method,
+                   const std::optional<Json>& bodyJson);
+    static bool isFailoverWorthy(long status) { return status >= 500; }
+
+    std::vector<std::string> bases_;
+    std::chrono::milliseconds timeout_;
+};
+
+// Percent-encodes `value` for a URL query, leaving letters, digits and
+// - . _ ~ ! $ & ' ( ) * + , ; = : @ / ? as they are.
+std::string percentEncodeQueryValue(const std::string& value);
+
+}  // namespace nimbo::api

@@ -1,0 +1,22 @@
+#include "app/NimboChatApp.h"
+
+#include "platform/async/Async.h"
+
+#include <QQmlApplicationEngine>
+#include <QUrl>
+
+namespace nimbo {
+
+NimboChatApp::NimboChatApp(QObject* parent) : QObject(parent), session_(new SessionStore(this)) {
+}
+
+NimboChatApp::~NimboChatApp() {
+    shutdownBackgroundWork();
+}
+
+void NimboChatApp::present(QQmlApplicationEngine& engine) {
+    engine.setInitialProperties({{"session", QVariant::fromValue(session_)}});
+    engine.load(QUrl(QStringLiteral("qrc:/qt-project.org/imports/Nimbo/App/Main.qml")));
+}
+
+}  // namespace nimbo

@@ -1,0 +1,7 @@
+import QtQuick
+import QtQuick.Controls
+
+Page {
+    property var session
+    title: "ChatView"
+}

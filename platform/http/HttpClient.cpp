@@ -1,0 +1,188 @@
+#include "platform/http/HttpClient.h"
+
+#include "platform/http/CookieJar.h"
+
+#include <curl/curl.h>
+
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <fstream>
+#include <memory>
+#include <mutex>
+
+namespace nimbo::platform::http {
+namespace {
+
+std::atomic<bool> abortRequested{false};
+
+void initialiseOnce() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        // Writes to a closed socket must fail with EPIPE rather than kill the process.
+        std::signal(SIGPIPE, SIG_IGN);
+        curl_global_init(CURL_GLOBAL_DEFAULT);
+    });
+}
+
+// What a transfer collects while it runs.
+struct Sink {
+    std::string url;
+    std::string body;
+    std::ofstream* file = nullptr;
+    std::size_t received = 0;
+    std::size_t maxBytes = kMaxBodyBytes;
+    bool tooLarge = false;
+};
+
+size_t onBody(char* data, size_t size, size_t count, void* user) {
+    auto* sink = static_cast<Sink*>(user);
+    const size_t n = size * count;
+    if (sink->received + n > sink->maxBytes) {
+        sink->tooLarge = true;
+        return 0;  // abandons the transfer
+    }
+    sink->received += n;
+    if (sink->file) {
+        sink->file->write(data, static_cast<std::streamsize>(n));
+        if (!*sink->file) return 0;
+    } else {
+        sink->body.append(data, n);
+    }
+    return n;
+}
+
+size_t onHeader(char* data, size_t size, size_t count, void* user) {
+    auto* sink = static_cast<Sink*>(user);
+    const size_t n = size * count;
+    std::string_view line(data, n);
+    constexpr std::string_view prefix = "set-cookie:";
+    if (line.size() > prefix.size()) {
+        bool match = true;
+        for (size_t i = 0; i < prefix.size() && match; ++i)
+            match = std::tolower(static_cast<unsigned char>(line[i])) == prefix[i];
+        if (match) {
+            std::string_view value = line.substr(prefix.size());
+            while (!value.empty() && (value.back() == '\r' || value.back() == '\n')) value.remove_suffix(1);
+            CookieJar::shared().storeFromHeader(sink->url, value);
+        }
+    }
+    return n;
+}
+
+int onProgress(void*, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    return abortRequested.load() ? 1 : 0;
+}
+
+struct CurlDeleter {
+    void operator()(CURL* c) const { curl_easy_cleanup(c); }
+};
+struct SlistDeleter {
+    void operator()(curl_slist* l) const { curl_slist_free_all(l); }
+};
+
+// Runs one transfer into `sink`; returns the HTTP status or throws TransportError.
+long perform(const Request& request, Sink& sink) {
+    initialiseOnce();
+    if (abortRequested.load()) throw TransportError(CURLE_ABORTED_BY_CALLBACK, "transfer aborted");
+    std::unique_ptr<CURL, CurlDeleter> curl(curl_easy_init());
+    if (!curl) throw TransportError(CURLE_FAILED_INIT, "could not start a transfer");
+    CURL* c = curl.get();
+    sink.url = request.url;
+
+    std::unique_ptr<curl_slist, SlistDeleter> headers;
+    auto addHeader = [&](const std::string& line) {
+        headers.reset(curl_slist_append(headers.release(), line.c_str()));
+    };
+    for (const auto& [name, value] : request.headers) addHeader(name + ": " + value);
+    const std::string cookie = CookieJar::shared().cookieHeaderFor(request.url);
+    if (!cookie.empty()) addHeader("Cookie: " + cookie);
+    addHeader("Expect:");
+
+    char errorText[CURL_ERROR_SIZE] = {0};
+    curl_easy_setopt(c, CURLOPT_URL, request.url.c_str());
+    curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 0L);
+    curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(c, CURLOPT_ERRORBUFFER, errorText);
+    curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, static_cast<long>(request.timeout.count()));
+    curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(request.timeout.count()));
+    curl_easy_setopt(c, CURLOPT_ACCEPT_ENCODING, "");
+    curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers.get());
+    curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, onBody);
+    curl_easy_setopt(c, CURLOPT_WRITEDATA, &sink);
+    curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, onHeader);
+    curl_easy_setopt(c, CURLOPT_HEADERDATA, &sink);
+    curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, onProgress);
+    if (request.method == "GET") {
+        curl_easy_setopt(c, CURLOPT_HTTPGET, 1L);
+    } else if (request.method == "HEAD") {
+        curl_easy_setopt(c, CURLOPT_NOBODY, 1L);
+    } else {
+        curl_easy_setopt(c, CURLOPT_CUSTOMREQUEST, request.method.c_str());
+    }
+    if (request.body) {
+        curl_easy_setopt(c, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request.body->size()));
+        curl_easy_setopt(c, CURLOPT_POSTFIELDS, request.body->data());
+    }
+
+    const CURLcode rc = curl_easy_perform(c);
+    if (sink.tooLarge) throw TransportError(CURLE_WRITE_ERROR, "response body too large");
+    if (rc != CURLE_OK) {
+        const std::string text = errorText[0] ? errorText : curl_easy_strerror(rc);
+        throw TransportError(rc, text);
+    }
+    long status = 0;
+    curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
+    return status;
+}
+
+}  // namespace
+
+bool isValidUrl(const std::string& url) {
+    CURLU* handle = curl_url();
+    if (!handle) return false;
+    const CURLUcode rc = curl_url_set(handle, CURLUPART_URL, url.c_str(), 0);
+    bool ok = rc == CURLUE_OK;
+    if (ok) {
+        char* scheme = nullptr;
+        ok = curl_url_get(handle, CURLUPART_SCHEME, &scheme, 0) == CURLUE_OK &&
+             (std::string_view(scheme) == "http" || std::string_view(scheme) == "https");
+        curl_free(scheme);
+    }
+    curl_url_cleanup(handle);
+    return ok;
+}
+
+Response send(const Request& request) {
+    Sink sink;
+    Response response;
+    response.status = perform(request, sink);
+    response.body = std::move(sink.body);
+    return response;
+}
+
+long download(const std::string& url, const std::filesystem::path& destination,
+              std::chrono::milliseconds timeout, std::size_t maxBytes) {
+    std::ofstream file(destination, std::ios::binary | std::ios::trunc);
+    if (!file)
+        throw std::filesystem::filesystem_error("cannot write download", destination,
+                                                std::make_error_code(std::errc::io_error));
+    Sink sink;
+    sink.file = &file;
+    sink.maxBytes = maxBytes;
+    Request request;
+    request.url = url;
+    request.timeout = timeout;
+    const long status = perform(request, sink);
+    file.close();
+    if (!file)
+        throw std::filesystem::filesystem_error("cannot write download", destination,
+                                                std::make_error_code(std::errc::io_error));
+    return status;
+}
+
+void abortAllTransfers() { abortRequested.store(true); }
+
+}  // namespace nimbo::platform::http
