@@ -11,8 +11,10 @@ function(nimbo_qml_module target uri)
   if(ARG_SOURCES)
     list(APPEND files SOURCES ${ARG_SOURCES})
   endif()
+  string(REPLACE "." "/" module_path "${uri}")
   qt_add_qml_module(${target}
     URI ${uri}
+    OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/qml/${module_path}
     VERSION 1.0
     RESOURCE_PREFIX /qt-project.org/imports
     ${files}
