@@ -98,6 +98,9 @@ long perform(const Request& request, Sink& sink) {
     const std::string cookie = CookieJar::shared().cookieHeaderFor(request.url);
     if (!cookie.empty()) addHeader("Cookie: " + cookie);
     addHeader("Expect:");
+    const bool bodyless = request.method == "GET" || request.method == "HEAD";
+    // A POST without a body still says "Content-Length: 0", and carries no content type.
+    if (!request.body && !bodyless) addHeader("Content-Type:");
 
     char errorText[CURL_ERROR_SIZE] = {0};
     curl_easy_setopt(c, CURLOPT_URL, request.url.c_str());
@@ -122,9 +125,10 @@ long perform(const Request& request, Sink& sink) {
     } else {
         curl_easy_setopt(c, CURLOPT_CUSTOMREQUEST, request.method.c_str());
     }
-    if (request.body) {
-        curl_easy_setopt(c, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request.body->size()));
-        curl_easy_setopt(c, CURLOPT_POSTFIELDS, request.body->data());
+    if (request.body || !bodyless) {
+        const std::string_view body = request.body ? std::string_view(*request.body) : std::string_view("");
+        curl_easy_setopt(c, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
+        curl_easy_setopt(c, CURLOPT_POSTFIELDS, body.data());
     }
 
     const CURLcode rc = curl_easy_perform(c);

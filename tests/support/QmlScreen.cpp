@@ -1,0 +1,55 @@
+#include "QmlScreen.h"
+
+#include "TestEnvironment.h"
+
+#include <QDir>
+#include <QImage>
+#include <QQmlComponent>
+#include <QQmlContext>
+#include <QQuickItem>
+
+namespace nimbo::test {
+
+QmlScreen::QmlScreen(const QString& qml, const QVariantMap& initialProperties)
+    : window_(std::make_unique<QQuickWindow>()) {
+    QObject::connect(&engine_, &QQmlEngine::warnings, &engine_, [this](const QList<QQmlError>& errors) {
+        for (const QQmlError& e : errors) warnings_ << e.toString();
+    });
+    window_->resize(390, 844);
+    window_->setColor(Qt::black);
+    QQmlComponent component(&engine_);
+    component.setData(qml.toUtf8(), QUrl(QStringLiteral("qrc:/nimbo-test/Screen.qml")));
+    QObject* object = component.createWithInitialProperties(initialProperties);
+    for (const QQmlError& e : component.errors()) warnings_ << e.toString();
+    root_ = qobject_cast<QQuickItem*>(object);
+    if (!root_) {
+        delete object;
+        return;
+    }
+    root_->setParentItem(window_->contentItem());
+    root_->setSize(QSizeF(390, 844));
+    window_->show();
+    spinFor(std::chrono::milliseconds(50));
+}
+
+QmlScreen::~QmlScreen() {
+    delete root_;
+    window_.reset();
+}
+
+QObject* QmlScreen::find(const QString& objectName) const {
+    return root_ ? root_->findChild<QObject*>(objectName) : nullptr;
+}
+
+QString QmlScreen::render(const QString& name) {
+    spinFor(std::chrono::milliseconds(100));
+    const QImage image = window_->grabWindow();
+    const bool update = qEnvironmentVariable("NIMBO_UPDATE_SCREENSHOTS") == QLatin1String("1");
+    const QString dir = update ? QStringLiteral(NIMBO_SOURCE_DIR "/docs/screenshots")
+                               : QStringLiteral(NIMBO_BINARY_DIR "/screenshots");
+    QDir().mkpath(dir);
+    const QString path = dir + QLatin1Char('/') + name + QStringLiteral(".png");
+    return !image.isNull() && image.save(path) ? path : QString();
+}
+
+}  // namespace nimbo::test

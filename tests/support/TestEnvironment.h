@@ -1,0 +1,27 @@
+#pragma once
+// What every Qt-based test program gets from nimbo_test_main: a QGuiApplication on
+// the offscreen platform, private temporary XDG folders, and two scripted servers
+// that the process-wide service addresses point at (production first, then test).
+
+#include "ScriptedServer.h"
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+
+namespace nimbo::test {
+
+ScriptedServer& productionServer();
+ScriptedServer& testServer();
+// Resets both servers' scripts and records, and empties the cookie store.
+void resetServers();
+// The temporary folder that XDG_DATA_HOME and XDG_CONFIG_HOME point into.
+std::filesystem::path scratchDir();
+
+// Runs the Qt event loop until `condition` holds or `timeout` passes.
+bool waitUntil(const std::function<bool()>& condition,
+               std::chrono::milliseconds timeout = std::chrono::seconds(5));
+// Runs the Qt event loop for `duration`.
+void spinFor(std::chrono::milliseconds duration);
+
+}  // namespace nimbo::test
