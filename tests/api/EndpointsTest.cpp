@@ -8,6 +8,7 @@
 using namespace nimbo;
 using namespace nimbo::api;
 using namespace std::chrono_literals;
+using test::failureOf;
 using test::ScriptedResponse;
 
 namespace {
@@ -19,16 +20,6 @@ protected:
     NimboApi client{{production.base(), test::testServer().base()}, 2s};
 
     Json lastBody() { return Json::parse(production.requests().back().body); }
-    template <class Call>
-    NimboApiError failureOf(Call call) {
-        try {
-            call();
-        } catch (const NimboApiError& e) {
-            return e;
-        }
-        ADD_FAILURE() << "expected a NimboApiError";
-        return NimboApiError::api("none", 0);
-    }
 };
 
 TEST_F(Endpoints, LoginAndForgotPasswordSendTheirArgumentsUnchanged) {

@@ -12,6 +12,7 @@
 using namespace nimbo;
 using namespace nimbo::api;
 using namespace std::chrono_literals;
+using test::failureOf;
 using test::ScriptedResponse;
 
 namespace {
@@ -23,16 +24,6 @@ protected:
     test::ScriptedServer& production = test::productionServer();
     test::ScriptedServer& testing = test::testServer();
     NimboApi client{{production.base(), testing.base()}, 2s};
-
-    NimboApiError failureOf(const std::function<void()>& call) {
-        try {
-            call();
-        } catch (const NimboApiError& e) {
-            return e;
-        }
-        ADD_FAILURE() << "expected a NimboApiError";
-        return NimboApiError::api("none", 0);
-    }
 };
 
 TEST_F(Transport, BelowFiveHundredIsFinalAndTheTestBaseIsNotAsked) {

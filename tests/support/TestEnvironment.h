@@ -5,6 +5,10 @@
 
 #include "ScriptedServer.h"
 
+#include "api/NimboApiError.h"
+
+#include <gtest/gtest.h>
+
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -23,5 +27,17 @@ bool waitUntil(const std::function<bool()>& condition,
                std::chrono::milliseconds timeout = std::chrono::seconds(5));
 // Runs the Qt event loop for `duration`.
 void spinFor(std::chrono::milliseconds duration);
+
+// The NimboApiError that `call` throws (a test failure when it throws none).
+template <class Call>
+api::NimboApiError failureOf(Call&& call) {
+    try {
+        call();
+    } catch (const api::NimboApiError& e) {
+        return e;
+    }
+    ADD_FAILURE() << "expected a NimboApiError";
+    return api::NimboApiError::api("no error", 0);
+}
 
 }  // namespace nimbo::test

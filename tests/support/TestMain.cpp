@@ -1,13 +1,13 @@
 #include "TestEnvironment.h"
 
 #include "api/ServiceEndpoints.h"
+#include "app/ImportQmlModules.h"
 #include "platform/http/CookieJar.h"
 
 #include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QStandardPaths>
 #include <QThread>
-#include <QtQml/qqmlextensionplugin.h>
 
 #include <gtest/gtest.h>
 
@@ -15,14 +15,6 @@
 #include <memory>
 #include <unistd.h>
 
-Q_IMPORT_QML_PLUGIN(Nimbo_UiPlugin)
-Q_IMPORT_QML_PLUGIN(Nimbo_SessionPlugin)
-Q_IMPORT_QML_PLUGIN(Nimbo_AccountPlugin)
-Q_IMPORT_QML_PLUGIN(Nimbo_ChatPlugin)
-Q_IMPORT_QML_PLUGIN(Nimbo_LearningPlugin)
-Q_IMPORT_QML_PLUGIN(Nimbo_CreditsPlugin)
-Q_IMPORT_QML_PLUGIN(Nimbo_DeployPlugin)
-Q_IMPORT_QML_PLUGIN(Nimbo_AppPlugin)
 
 namespace nimbo::test {
 namespace {
