@@ -39,7 +39,7 @@ Page {
             Accessible.name: text
         }
         InputField {
-            objectName: "emailField"
+            objectName: "resetEmailField"
             placeholderText: "Email"
             color: Theme.primaryText
             inputMethodHints: Qt.ImhEmailCharactersOnly | Qt.ImhNoAutoUppercase | Qt.ImhNoPredictiveText
@@ -48,7 +48,7 @@ Page {
             background: Rectangle { radius: Theme.cornerRadius; color: Theme.secondaryBackground }
         }
         MessageLine {
-            objectName: "infoLine"
+            objectName: "resetInfoLine"
             text: page.viewModel.infoMessage
             color: Theme.secondaryText
         }
@@ -59,7 +59,7 @@ Page {
             onClicked: page.viewModel.doSend()
         }
         LinkButton {
-            objectName: "backLink"
+            objectName: "resetBackLink"
             text: "Back to sign in"
             onClicked: page.StackView.view.pop()
         }

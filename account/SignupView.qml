@@ -49,14 +49,14 @@ Page {
                 onTextEdited: page.viewModel.company = text
             }
             InputField {
-                objectName: "emailField"
+                objectName: "signupEmailField"
                 placeholderText: "Email"
                 inputMethodHints: Qt.ImhEmailCharactersOnly | Qt.ImhNoAutoUppercase | Qt.ImhNoPredictiveText
                 text: page.viewModel.email
                 onTextEdited: page.viewModel.email = text
             }
             InputField {
-                objectName: "passwordField"
+                objectName: "signupPasswordField"
                 placeholderText: "Password (min 8 characters)"
                 echoMode: TextInput.Password
                 inputMethodHints: Qt.ImhSensitiveData | Qt.ImhNoPredictiveText
@@ -72,11 +72,11 @@ Page {
                 onTextEdited: page.viewModel.confirm = text
             }
             MessageLine {
-                objectName: "errorLine"
+                objectName: "signupErrorLine"
                 text: page.viewModel.errorMessage
             }
             MessageLine {
-                objectName: "infoLine"
+                objectName: "signupInfoLine"
                 text: page.viewModel.infoMessage
                 color: Theme.secondaryText
             }
@@ -87,7 +87,7 @@ Page {
                 onClicked: page.viewModel.doSignup()
             }
             LinkButton {
-                objectName: "backLink"
+                objectName: "signupBackLink"
                 Layout.alignment: Qt.AlignHCenter
                 text: "Back to sign in"
                 onClicked: page.StackView.view.pop()

@@ -1,9 +1,10 @@
 import QtQuick
 import QtQuick.Controls
+import QtQuick.Controls.Material
 import QtQuick.Layouts
 
-// Full-width gold button with black text; shows a small spinner before its label
-// while `busy`, and is disabled while busy.
+// Full-width gold button with black text; shows a small black spinner before its
+// label while `busy`, and is disabled while busy.
 Button {
     id: control
     property bool busy: false
@@ -14,28 +15,36 @@ Button {
     Accessible.role: Accessible.Button
     Accessible.name: text
 
-    contentItem: Row {
-        spacing: 8
-        anchors.centerIn: parent
-        BusyIndicator {
-            visible: control.busy
-            running: control.busy
-            width: 20
-            height: 20
-            anchors.verticalCenter: parent.verticalCenter
-            Accessible.ignored: true
-        }
-        Text {
-            text: control.text
-            color: Theme.black
-            font.pixelSize: 17
-            font.weight: Font.Bold
-            anchors.verticalCenter: parent.verticalCenter
+    contentItem: Item {
+        implicitWidth: row.implicitWidth
+        implicitHeight: row.implicitHeight
+
+        Row {
+            id: row
+            spacing: 8
+            anchors.centerIn: parent
+
+            BusyIndicator {
+                visible: control.busy
+                running: control.busy
+                width: 22
+                height: 22
+                Material.accent: Theme.black
+                anchors.verticalCenter: parent.verticalCenter
+                Accessible.ignored: true
+            }
+            Text {
+                text: control.text
+                color: Theme.black
+                font.pixelSize: 17
+                font.weight: Font.Bold
+                anchors.verticalCenter: parent.verticalCenter
+            }
         }
     }
     background: Rectangle {
         radius: Theme.cornerRadius
         color: Theme.accentGold
-        opacity: control.enabled ? (control.down ? 0.8 : 1.0) : 0.6
+        opacity: control.down ? 0.8 : 1.0
     }
 }

@@ -15,8 +15,12 @@
 
 namespace nimbo::test {
 
+// Scripted servers (programs linking nimbo_test_main).
 ScriptedServer& productionServer();
 ScriptedServer& testServer();
+// The real stand-in service (programs linking nimbo_e2e_main): the production
+// instance's base; a second instance on the same data serves as the test base.
+std::string serviceBase();
 // Resets both servers' scripts and records, and empties the cookie store.
 void resetServers();
 // The temporary folder that XDG_DATA_HOME and XDG_CONFIG_HOME point into.

@@ -1,5 +1,9 @@
 #include "TestEnvironment.h"
 
+#ifdef NIMBO_E2E
+#include "ServiceProcess.h"
+#endif
+
 #include "api/ServiceEndpoints.h"
 #include "app/ImportQmlModules.h"
 #include "platform/http/CookieJar.h"
@@ -20,16 +24,46 @@ namespace nimbo::test {
 namespace {
 std::unique_ptr<ScriptedServer> production;
 std::unique_ptr<ScriptedServer> testBase;
+#ifdef NIMBO_E2E
+std::unique_ptr<ServiceProcess> serviceProduction;
+std::unique_ptr<ServiceProcess> serviceTest;
+#endif
 std::filesystem::path scratch;
+
+// Points the process at its servers: two scripted servers, or two instances of the
+// stand-in service sharing one data folder.
+void startServers() {
+#ifdef NIMBO_E2E
+    const std::vector<std::string> args{"--demo", "--deploy-step-seconds", "1"};
+    serviceProduction = std::make_unique<ServiceProcess>(NIMBO_SERVICE_BINARY, scratch / "service", args);
+    serviceTest = std::make_unique<ServiceProcess>(NIMBO_SERVICE_BINARY, scratch / "service", args);
+    nimbo::api::ServiceEndpoints::overrideForProcess(
+        {{serviceProduction->base(), serviceTest->base()}, serviceProduction->base()});
+#else
+    production = std::make_unique<ScriptedServer>();
+    testBase = std::make_unique<ScriptedServer>();
+    nimbo::api::ServiceEndpoints::overrideForProcess({{production->base(), testBase->base()}, production->base()});
+#endif
+}
+
+void stopServers() {
+    production.reset();
+    testBase.reset();
+#ifdef NIMBO_E2E
+    serviceTest.reset();
+    serviceProduction.reset();
+#endif
+}
 }  // namespace
 
 ScriptedServer& productionServer() { return *production; }
 ScriptedServer& testServer() { return *testBase; }
 std::filesystem::path scratchDir() { return scratch; }
+std::string serviceBase() { return nimbo::api::ServiceEndpoints::current().apiBases.front(); }
 
 void resetServers() {
-    production->reset();
-    testBase->reset();
+    if (production) production->reset();
+    if (testBase) testBase->reset();
     platform::http::CookieJar::shared().clear();
 }
 
@@ -39,6 +73,7 @@ bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds
     while (!condition()) {
         if (timer.elapsed() > timeout.count()) return false;
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QThread::msleep(2);
     }
     return true;
@@ -49,6 +84,7 @@ void spinFor(std::chrono::milliseconds duration) {
     timer.start();
     while (timer.elapsed() < duration.count()) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QThread::msleep(2);
     }
 }
@@ -69,14 +105,11 @@ int main(int argc, char** argv) {
     QGuiApplication app(argc, argv);
     QGuiApplication::setApplicationName("NimboChat");
 
-    production = std::make_unique<ScriptedServer>();
-    testBase = std::make_unique<ScriptedServer>();
-    nimbo::api::ServiceEndpoints::overrideForProcess({{production->base(), testBase->base()}, production->base()});
-
     ::testing::InitGoogleTest(&argc, argv);
+    const bool listing = GTEST_FLAG_GET(list_tests);
+    if (!listing) startServers();
     const int result = RUN_ALL_TESTS();
-    production.reset();
-    testBase.reset();
+    stopServers();
     std::filesystem::remove_all(scratch);
     return result;
 }

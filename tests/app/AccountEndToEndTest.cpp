@@ -1,0 +1,75 @@
+// The account screens against the real stand-in service.
+#include "account/ForgotPasswordViewModel.h"
+#include "account/LoginViewModel.h"
+#include "account/SignupViewModel.h"
+#include "api/NimboApi.h"
+#include "app/session/SessionStore.h"
+
+#include "TestEnvironment.h"
+
+#include <QDateTime>
+#include <gtest/gtest.h>
+
+using namespace nimbo;
+
+namespace {
+
+TEST(AccountEndToEnd, SignInWithTheDemoAccount) {
+    test::resetServers();
+    SessionStore session;
+    LoginViewModel vm;
+    vm.setSession(&session);
+    vm.setEmail(" demo@nimbo.test ");
+    vm.setPassword("not-the-password");
+    vm.doLogin();
+    ASSERT_TRUE(test::waitUntil([&] { return !vm.isBusy(); }));
+    EXPECT_EQ(vm.errorMessage(), "Invalid email or password.");
+    vm.setPassword("demo-password-1");
+    vm.doLogin();
+    ASSERT_TRUE(test::waitUntil([&] { return session.isLoggedIn(); }));
+    // The session cookie now opens the signed-in paths.
+    EXPECT_EQ(api::NimboApi::shared().fetchMe().email, "demo@nimbo.test");
+}
+
+TEST(AccountEndToEnd, TrialSignupSignsInAtOnce) {
+    test::resetServers();
+    const QString domain = QStringLiteral("trial%1.test").arg(QDateTime::currentMSecsSinceEpoch());
+    SessionStore session;
+    SignupViewModel vm;
+    vm.setSession(&session);
+    vm.setName("Tess Trial");
+    vm.setCompany("Trial Co");
+    vm.setEmail(" TESS@" + domain.toUpper() + " ");
+    vm.setPassword("trial-password");
+    vm.setConfirm("trial-password");
+    vm.doSignup();
+    ASSERT_TRUE(test::waitUntil([&] { return !vm.isBusy(); }, std::chrono::seconds(15)));
+    EXPECT_TRUE(vm.errorMessage().isEmpty()) << vm.errorMessage().toStdString();
+    EXPECT_TRUE(session.isLoggedIn());
+    EXPECT_EQ(api::NimboApi::shared().fetchMe().email, ("tess@" + domain).toStdString());
+
+    // The same e-mail again is refused with the service's own words.
+    SignupViewModel again;
+    again.setName("Tess");
+    again.setCompany("Trial Co");
+    again.setEmail("tess@" + domain);
+    again.setPassword("trial-password");
+    again.setConfirm("trial-password");
+    again.doSignup();
+    ASSERT_TRUE(test::waitUntil([&] { return !again.isBusy(); }, std::chrono::seconds(15)));
+    EXPECT_FALSE(again.errorMessage().isEmpty());
+    EXPECT_NE(again.errorMessage(), "Sign-up failed.");
+}
+
+TEST(AccountEndToEnd, PasswordResetAnswersTheSameForAnyAddress) {
+    ForgotPasswordViewModel known, unknown;
+    known.setEmail("demo@nimbo.test");
+    unknown.setEmail("nobody@nowhere.test");
+    known.doSend();
+    unknown.doSend();
+    ASSERT_TRUE(test::waitUntil([&] { return !known.isBusy() && !unknown.isBusy(); }));
+    EXPECT_EQ(known.infoMessage(), unknown.infoMessage());
+    EXPECT_TRUE(known.infoMessage().startsWith("If that email exists"));
+}
+
+}  // namespace
