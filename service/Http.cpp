@@ -1,0 +1,225 @@
+#include "Http.h"
+
+#include "Database.h"
+#include "Options.h"
+
+#include <charconv>
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+namespace service {
+
+namespace {
+
+constexpr size_t maxBodyBytes = 1024 * 1024;
+constexpr size_t workerThreads = 32;
+
+std::vector<std::string> splitPath(const std::string &path)
+{
+    std::vector<std::string> segments;
+    size_t start = 1;
+    while (start <= path.size()) {
+        const size_t slash = path.find('/', start);
+        const size_t end = slash == std::string::npos ? path.size() : slash;
+        segments.push_back(path.substr(start, end - start));
+        start = end + 1;
+    }
+    return segments;
+}
+
+bool matches(const std::vector<std::string> &pattern, const std::vector<std::string> &segments, Captures &captures)
+{
+    if (pattern.size() != segments.size())
+        return false;
+    Captures found;
+    for (size_t i = 0; i < pattern.size(); ++i) {
+        if (pattern[i] == "{}") {
+            if (segments[i].empty())
+                return false;
+            found.push_back(segments[i]);
+        } else if (pattern[i] != segments[i]) {
+            return false;
+        }
+    }
+    captures = std::move(found);
+    return true;
+}
+
+// A path as it may go into the log: bounded, control characters replaced.
+std::string printable(const std::string &path)
+{
+    std::string shown = path.substr(0, 200);
+    for (char &c : shown) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+            c = '?';
+    }
+    return shown;
+}
+
+// The answer to a failure that escaped a handler. Refusals carry their own status; a busy
+// database is a 503 so that a client tries its other host; anything else is a fault of the
+// service and says so without revealing details.
+void answerException(httplib::Response &response, std::exception_ptr failure)
+{
+    try {
+        std::rethrow_exception(failure);
+    } catch (const HttpError &refusal) {
+        sendError(response, refusal.status(), refusal.what());
+    } catch (const DatabaseBusy &) {
+        sendError(response, 503, "The service is busy — try again.");
+    } catch (const Json::exception &) {
+        sendError(response, 400, "The request does not have the expected form.");
+    } catch (const std::exception &fault) {
+        std::fprintf(stderr, "nimbo-service: internal error: %s\n", fault.what());
+        sendError(response, 500, "Internal error.");
+    } catch (...) {
+        std::fprintf(stderr, "nimbo-service: internal error\n");
+        sendError(response, 500, "Internal error.");
+    }
+}
+
+const char *reasonFor(int status)
+{
+    switch (status) {
+    case 400: return "Bad request.";
+    case 404: return "Not found.";
+    case 405: return "Method not allowed.";
+    case 411: return "Send the body with a Content-Length.";
+    case 413: return "The request body is larger than 1 MiB.";
+    case 414: return "The request path is too long.";
+    case 415: return "Unsupported media type.";
+    case 416: return "Range not satisfiable.";
+    case 503: return "Service unavailable.";
+    default: return status < 500 ? "The request was refused." : "The service cannot answer now.";
+    }
+}
+
+// Runs before a request's body is read.
+httplib::Server::HandlerResponse beforeRouting(const Options &options, const httplib::Request &request,
+                                               httplib::Response &response)
+{
+    if (options.delayMs > 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(options.delayMs));
+    // The HTTP layer reads a chunked body without the size limit, so only sized bodies are
+    // accepted. (The refused body stays unread; "Connection: close" tells the client not to
+    // reuse the connection.)
+    if (request.has_header("Transfer-Encoding")) {
+        response.set_header("Connection", "close");
+        sendError(response, 411, reasonFor(411));
+        return httplib::Server::HandlerResponse::Handled;
+    }
+    return httplib::Server::HandlerResponse::Unhandled;
+}
+
+} // namespace
+
+void Router::add(const std::string &method, const std::string &pattern, Handler handler)
+{
+    routes_.push_back(Route{method, splitPath(pattern), std::move(handler)});
+}
+
+void Router::dispatch(const httplib::Request &request, httplib::Response &response) const
+{
+    const auto segments = splitPath(request.path);
+    std::string allowed;
+    for (const Route &route : routes_) {
+        Captures captures;
+        if (!matches(route.segments, segments, captures))
+            continue;
+        if (route.method == request.method || (route.method == "GET" && request.method == "HEAD")) {
+            route.handler(request, response, captures);
+            return;
+        }
+        allowed += (allowed.empty() ? "" : ", ") + route.method;
+    }
+    if (allowed.empty()) {
+        sendError(response, 404, reasonFor(404));
+        return;
+    }
+    response.set_header("Allow", allowed);
+    sendError(response, 405, reasonFor(405));
+}
+
+void configureServer(httplib::Server &server, const Router &router, const Options &options)
+{
+    server.new_task_queue = [] { return new httplib::ThreadPool(workerThreads); };
+    server.set_payload_max_length(maxBodyBytes);
+    server.set_read_timeout(10, 0);
+    server.set_write_timeout(10, 0);
+    server.set_keep_alive_timeout(5);
+    server.set_keep_alive_max_count(100);
+    server.set_default_headers({{"Cache-Control", "no-store"}, {"X-Content-Type-Options", "nosniff"}});
+
+    server.set_pre_routing_handler(
+        [&options](const httplib::Request &request, httplib::Response &response) {
+            return beforeRouting(options, request, response);
+        });
+    // --fail-status answers once the body has been read, so that a kept-alive connection
+    // stays in step for the client's next request.
+    const auto route = [&router, &options](const httplib::Request &request, httplib::Response &response) {
+        if (options.failStatus != 0)
+            sendError(response, options.failStatus, "Failing on purpose: this instance was started with --fail-status.");
+        else
+            router.dispatch(request, response);
+    };
+    server.Get(".*", route);
+    server.Post(".*", route);
+    server.Put(".*", route);
+    server.Patch(".*", route);
+    server.Delete(".*", route);
+    server.Options(".*", route);
+    server.set_exception_handler(
+        [](const httplib::Request &, httplib::Response &response, std::exception_ptr failure) {
+            answerException(response, failure);
+        });
+    // Refusals that the HTTP layer makes on its own (bad request line, body too large, …)
+    // get a JSON body like every other refusal.
+    server.set_error_handler(httplib::Server::HandlerWithResponse(
+        [](const httplib::Request &, httplib::Response &response) {
+            if (!response.body.empty())
+                return httplib::Server::HandlerResponse::Unhandled;
+            sendError(response, response.status, reasonFor(response.status));
+            return httplib::Server::HandlerResponse::Handled;
+        }));
+    server.set_logger([port = options.port](const httplib::Request &request, const httplib::Response &response) {
+        std::printf("[%d] %s %s %d\n", port, request.method.c_str(), printable(request.path).c_str(), response.status);
+        std::fflush(stdout);
+    });
+}
+
+void sendJson(httplib::Response &response, int status, const Json &body)
+{
+    response.status = status;
+    response.set_content(dumpJson(body), "application/json; charset=utf-8");
+}
+
+void sendError(httplib::Response &response, int status, const std::string &message)
+{
+    sendJson(response, status, Json{{"error", message}});
+}
+
+std::optional<std::string> queryParam(const httplib::Request &request, const char *name)
+{
+    if (!request.has_param(name))
+        return std::nullopt;
+    return request.get_param_value(name);
+}
+
+int64_t parseBoundedInteger(const std::string &text, const char *name, int64_t min, int64_t max)
+{
+    int64_t value = 0;
+    const char *end = text.data() + text.size();
+    const auto [last, error] = std::from_chars(text.data(), end, value);
+    if (text.empty() || error != std::errc() || last != end || value < min || value > max)
+        throw HttpError(400, std::string("\"") + name + "\" must be a whole number from " + std::to_string(min) +
+                                 " to " + std::to_string(max) + ".");
+    return value;
+}
+
+Json requestObject(const httplib::Request &request)
+{
+    return parseBodyObject(request.body, request.get_header_value("Content-Type"));
+}
+
+} // namespace service
