@@ -4,7 +4,6 @@
 #include <QGuiApplication>
 #include <QQmlApplicationEngine>
 
-
 namespace {
 // The app writes no log, not even Qt's own diagnostics.
 void discardMessage(QtMsgType, const QMessageLogContext&, const QString&) {}

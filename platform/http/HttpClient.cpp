@@ -143,6 +143,8 @@ long perform(const Request& request, Sink& sink) {
 
 }  // namespace
 
+void initialise() { initialiseOnce(); }
+
 bool isValidUrl(const std::string& url) {
     CURLU* handle = curl_url();
     if (!handle) return false;

@@ -43,6 +43,10 @@ private:
 
 inline constexpr std::size_t kMaxBodyBytes = 16u * 1024u * 1024u;
 
+// Process-wide set-up (libcurl, SIGPIPE ignored). Call once before any other thread
+// starts; the first transfer does it too when a program never called it.
+void initialise();
+
 // True when `url` parses as an absolute http or https URL.
 bool isValidUrl(const std::string& url);
 
