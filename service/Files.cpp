@@ -24,8 +24,11 @@ bool isPlainFileName(const std::string &name)
 
 // An open file descriptor that closes itself.
 struct OpenFile {
-    int fd;
+    explicit OpenFile(int descriptor) : fd(descriptor) {}
+    OpenFile(const OpenFile &) = delete;
+    OpenFile &operator=(const OpenFile &) = delete;
     ~OpenFile() { ::close(fd); }
+    const int fd;
 };
 
 // Streams <data>/models/<name>. Only plain names are served, and only regular files that are
@@ -37,7 +40,7 @@ void serveModel(const std::filesystem::path &folder, const std::string &name, ht
     const int fd = ::open((folder / name).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0)
         throw HttpError(404, "No such model archive.");
-    auto file = std::make_shared<OpenFile>(OpenFile{fd});
+    auto file = std::make_shared<OpenFile>(fd);
     struct stat info {};
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))
         throw HttpError(404, "No such model archive.");

@@ -1,0 +1,216 @@
+#include "ServiceDriver.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <optional>
+#include <regex>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace nimbo::service_driver {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::string readFile(const std::filesystem::path &path)
+{
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// Starts `args` with stdout and stderr going to the given files; the child's pid.
+pid_t spawn(const std::vector<std::string> &args, const std::filesystem::path &out, const std::filesystem::path &err)
+{
+    std::vector<char *> argv;
+    std::vector<std::string> copy = args;
+    for (auto &arg : copy)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const int outFd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int errFd = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ::dup2(outFd, 1);
+        ::dup2(errFd, 2);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    if (pid < 0)
+        throw std::runtime_error("fork failed");
+    return pid;
+}
+
+// Waits up to `timeout` for `pid` to end; its exit status, or nothing while it runs.
+std::optional<int> waitFor(pid_t pid, std::chrono::milliseconds timeout)
+{
+    const auto deadline = Clock::now() + timeout;
+    do {
+        int status = 0;
+        if (::waitpid(pid, &status, WNOHANG) == pid)
+            return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    } while (Clock::now() < deadline);
+    return std::nullopt;
+}
+
+std::string sessionCookieOf(const httplib::Headers &headers)
+{
+    const auto found = headers.find("Set-Cookie");
+    if (found == headers.end())
+        return "";
+    return found->second.substr(0, found->second.find(';'));
+}
+
+} // namespace
+
+std::string programPath()
+{
+    return NIMBO_SERVICE_PROGRAM;
+}
+
+TempFolder::TempFolder()
+{
+    std::string pattern = (std::filesystem::temp_directory_path() / "nimbo-service-XXXXXX").string();
+    if (!::mkdtemp(pattern.data()))
+        throw std::runtime_error("mkdtemp failed");
+    path_ = pattern;
+}
+
+TempFolder::~TempFolder()
+{
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+}
+
+ServiceInstance::ServiceInstance(const std::filesystem::path &dataDir, const std::vector<std::string> &args)
+{
+    static std::atomic<int> counter{0};
+    log_ = std::filesystem::temp_directory_path() /
+           ("nimbo-service-" + std::to_string(::getpid()) + "-" + std::to_string(counter++) + ".log");
+    std::vector<std::string> command{programPath(), "--listen", "127.0.0.1:0", "--data", dataDir.string()};
+    command.insert(command.end(), args.begin(), args.end());
+    pid_ = spawn(command, log_, log_.string() + ".err");
+    const std::regex listening("listening on http://127\\.0\\.0\\.1:([0-9]+)");
+    const auto deadline = Clock::now() + std::chrono::seconds(30);
+    while (Clock::now() < deadline) {
+        std::smatch match;
+        const std::string text = output();
+        if (std::regex_search(text, match, listening)) {
+            port_ = std::stoi(match[1]);
+            return;
+        }
+        if (waitFor(pid_, std::chrono::milliseconds(20))) {
+            pid_ = -1;
+            throw std::runtime_error("nimbo-service exited: " + readFile(log_.string() + ".err"));
+        }
+    }
+    kill();
+    throw std::runtime_error("nimbo-service did not come up");
+}
+
+ServiceInstance::~ServiceInstance()
+{
+    if (pid_ > 0) {
+        ::kill(pid_, SIGTERM);
+        if (!waitFor(pid_, std::chrono::seconds(10)))
+            kill();
+    }
+    std::error_code ignored;
+    std::filesystem::remove(log_, ignored);
+    std::filesystem::remove(log_.string() + ".err", ignored);
+}
+
+void ServiceInstance::kill()
+{
+    if (pid_ <= 0)
+        return;
+    ::kill(pid_, SIGKILL);
+    ::waitpid(pid_, nullptr, 0);
+    pid_ = -1;
+}
+
+std::string ServiceInstance::output() const
+{
+    return readFile(log_);
+}
+
+int runProgram(const std::vector<std::string> &args, int timeoutSeconds, std::string *errors)
+{
+    const TempFolder folder;
+    std::vector<std::string> command{programPath()};
+    command.insert(command.end(), args.begin(), args.end());
+    const pid_t pid = spawn(command, folder.path() / "out", folder.path() / "err");
+    auto status = waitFor(pid, std::chrono::seconds(timeoutSeconds));
+    if (!status) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, nullptr, 0);
+    }
+    if (errors)
+        *errors = readFile(folder.path() / "err");
+    return status.value_or(-1);
+}
+
+Client::Client(int port, int timeoutSeconds) : http_("127.0.0.1", port)
+{
+    http_.set_connection_timeout(timeoutSeconds, 0);
+    http_.set_read_timeout(timeoutSeconds, 0);
+    http_.set_write_timeout(timeoutSeconds, 0);
+}
+
+Reply Client::get(const std::string &path)
+{
+    return send("GET", path);
+}
+
+Reply Client::post(const std::string &path, const Json &body)
+{
+    return send("POST", path, body.dump());
+}
+
+Reply Client::send(const std::string &method, const std::string &path, const std::string &body,
+                   const std::string &contentType)
+{
+    httplib::Request request;
+    request.method = method;
+    request.path = path;
+    if (!cookie_.empty())
+        request.headers.emplace("Cookie", cookie_);
+    if (!body.empty()) {
+        request.body = body;
+        request.headers.emplace("Content-Type", contentType);
+    }
+    Reply reply;
+    const auto result = http_.send(request);
+    if (!result)
+        return reply;
+    reply.status = result->status;
+    reply.body = result->body;
+    reply.headers = result->headers;
+    reply.json = Json::parse(reply.body, nullptr, false);
+    if (reply.json.is_discarded())
+        reply.json = nullptr;
+    return reply;
+}
+
+bool Client::signIn(const std::string &email, const std::string &password)
+{
+    const Reply reply = post("/api/auth/local-login", Json{{"email", email}, {"password", password}});
+    const std::string cookie = sessionCookieOf(reply.headers);
+    if (reply.status / 100 != 2 || cookie.empty())
+        return false;
+    cookie_ = cookie;
+    return true;
+}
+
+} // namespace nimbo::service_driver
