@@ -9,9 +9,15 @@
 
 #include <gtest/gtest.h>
 
+#include <QString>
+
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <ostream>
+
+// Readable QString values in test failure messages.
+inline void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.toStdString() << '"'; }
 
 namespace nimbo::test {
 
