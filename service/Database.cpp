@@ -94,7 +94,7 @@ std::optional<std::string> Statement::optionalText(int column) const
     return text(column);
 }
 
-Connection::Connection(const std::filesystem::path &file)
+Connection::Connection(const std::filesystem::path &file, std::mutex &writers) : writers_(writers)
 {
     const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
     sqlite3 *handle = nullptr;
@@ -163,7 +163,7 @@ void Connection::rollback() noexcept
 
 Database::Database(std::filesystem::path file) : file_(std::move(file))
 {
-    idle_.push_back(std::make_unique<Connection>(file_));
+    idle_.push_back(std::make_unique<Connection>(file_, writers_));
 }
 
 Database::Lease::Lease(Database &owner, std::unique_ptr<Connection> connection)
@@ -189,7 +189,7 @@ Database::Lease Database::acquire()
             return Lease(*this, std::move(connection));
         }
     }
-    return Lease(*this, std::make_unique<Connection>(file_));
+    return Lease(*this, std::make_unique<Connection>(file_, writers_));
 }
 
 } // namespace service

@@ -59,7 +59,9 @@ private:
 // One SQLite connection with its own statement cache. Used by one thread at a time.
 class Connection {
 public:
-    explicit Connection(const std::filesystem::path &file);
+    // `writers` is held for the length of each transaction: writers of one process queue on
+    // it instead of polling SQLite's lock, which only the other processes then contend for.
+    Connection(const std::filesystem::path &file, std::mutex &writers);
     Connection(const Connection &) = delete;
     Connection &operator=(const Connection &) = delete;
 
@@ -72,6 +74,7 @@ public:
     template <class Work>
     auto transaction(Work &&work) -> decltype(work())
     {
+        std::lock_guard writing(writers_);
         run("BEGIN IMMEDIATE");
         try {
             if constexpr (std::is_void_v<decltype(work())>) {
@@ -97,6 +100,7 @@ private:
     // the constructor fails half-way.
     std::unique_ptr<sqlite3, int (*)(sqlite3 *)> handle_{nullptr, &sqlite3_close_v2};
     sqlite3 *db_ = nullptr;
+    std::mutex &writers_;
     // Finalized before the handle closes (members are destroyed in reverse order).
     struct StatementCache : std::unordered_map<std::string, sqlite3_stmt *> {
         StatementCache() = default;
@@ -129,7 +133,8 @@ public:
 
 private:
     std::filesystem::path file_;
-    std::mutex mutex_;
+    std::mutex mutex_;   // guards idle_
+    std::mutex writers_; // see Connection
     std::vector<std::unique_ptr<Connection>> idle_;
 };
 

@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <thread>
 
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -35,6 +36,13 @@ bool prepareDataFolder(const std::filesystem::path &folder)
     }
     return true;
 }
+
+// The HTTP layer listens with a backlog of 5 connections; under a burst of clients the kernel
+// then drops connections. The backlog is raised once the socket is bound.
+class ListeningServer : public httplib::Server {
+public:
+    void raiseBacklog() { ::listen(svr_sock_, SOMAXCONN); }
+};
 
 std::string baseUrlOf(const Options &options, int port)
 {
@@ -71,13 +79,14 @@ int serve(const Options &options)
     if (options.demo)
         ensureDemoAccounts(database);
 
-    httplib::Server server;
+    ListeningServer server;
     const int port = options.port == 0 ? server.bind_to_any_port(options.host)
                                        : (server.bind_to_port(options.host, options.port) ? options.port : -1);
     if (port <= 0) {
         std::fprintf(stderr, "nimbo-service: cannot listen on %s:%d\n", options.host.c_str(), options.port);
         return 1;
     }
+    server.raiseBacklog();
     Options bound = options;
     bound.port = port;
     const std::string baseUrl = baseUrlOf(options, port);

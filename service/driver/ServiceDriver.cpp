@@ -192,8 +192,10 @@ Reply Client::send(const std::string &method, const std::string &path, const std
     }
     Reply reply;
     const auto result = http_.send(request);
-    if (!result)
+    if (!result) {
+        reply.transportError = result.error();
         return reply;
+    }
     reply.status = result->status;
     reply.body = result->body;
     reply.headers = result->headers;

@@ -57,7 +57,8 @@ private:
 int runProgram(const std::vector<std::string> &args, int timeoutSeconds, std::string *errors = nullptr);
 
 struct Reply {
-    int status = 0; // 0: no HTTP answer
+    int status = 0; // 0: no HTTP answer (see `transportError`)
+    httplib::Error transportError = httplib::Error::Success;
     std::string body;
     Json json; // the body parsed, or null when it is not JSON
     httplib::Headers headers;

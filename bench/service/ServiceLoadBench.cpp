@@ -1,0 +1,149 @@
+// bench_service [--requests N] [--concurrency C]
+//
+// Starts two nimbo-service instances on one fresh data folder (as scripts/run does), signs in
+// one demo user, and sends N chat requests from C concurrent clients, alternating between the
+// instances; each client keeps one conversation. Then it counts the turns stored per
+// conversation against the replies acknowledged.
+
+#include "ServiceDriver.h"
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <thread>
+
+using namespace nimbo::service_driver;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+struct Outcome {
+    std::string conversationId;
+    int acknowledged = 0;
+    int failed = 0;
+    std::string lastFailure;
+    std::vector<double> latenciesMs;
+};
+
+int64_t queryNumber(const std::filesystem::path &file, const std::string &sql)
+{
+    sqlite3 *db = nullptr;
+    int64_t value = -1;
+    if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK) {
+        sqlite3_busy_timeout(db, 5000);
+        sqlite3_stmt *statement = nullptr;
+        if (sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr) == SQLITE_OK &&
+            sqlite3_step(statement) == SQLITE_ROW)
+            value = sqlite3_column_int64(statement, 0);
+        sqlite3_finalize(statement);
+    }
+    sqlite3_close(db);
+    return value;
+}
+
+// One client: `count` turns of one conversation, alternating between the two instances.
+Outcome converse(const std::array<int, 2> &ports, int first, int count, const std::string &cookie)
+{
+    Outcome outcome;
+    std::array<Client, 2> clients{Client(ports[0]), Client(ports[1])};
+    for (Client &client : clients)
+        client.setCookie(cookie);
+    for (int turn = 0; turn < count; ++turn) {
+        Json body{{"message", "load turn " + std::to_string(turn)}, {"mode", "orc"}, {"history", Json::array()}};
+        if (!outcome.conversationId.empty())
+            body["conversationId"] = outcome.conversationId;
+        const auto start = Clock::now();
+        const Reply reply = clients[(first + turn) % 2].post("/api/chat/orc", body);
+        outcome.latenciesMs.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+        if (reply.status != 200 || !reply.json.is_object() || !reply.json["conversationId"].is_string()) {
+            ++outcome.failed;
+            outcome.lastFailure = reply.status ? std::to_string(reply.status) + " " + reply.error()
+                                               : "transport: " + httplib::to_string(reply.transportError);
+            continue;
+        }
+        outcome.conversationId = reply.json["conversationId"];
+        ++outcome.acknowledged;
+    }
+    return outcome;
+}
+
+double percentile(std::vector<double> values, double p)
+{
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    return values[std::min(values.size() - 1, static_cast<size_t>(p * static_cast<double>(values.size())))];
+}
+
+int argument(int argc, char **argv, const char *name, int fallback)
+{
+    for (int i = 1; i + 1 < argc; ++i) {
+        if (std::strcmp(argv[i], name) == 0)
+            return std::max(1, std::atoi(argv[i + 1]));
+    }
+    return fallback;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    const int requests = argument(argc, argv, "--requests", 200);
+    const int concurrency = std::min(requests, argument(argc, argv, "--concurrency", 200));
+
+    TempFolder data;
+    ServiceInstance production(data.path(), {"--demo"});
+    ServiceInstance test(data.path(), {"--demo"});
+    const auto database = data.path() / "nimbo-service.db";
+    queryNumber(database, "UPDATE users SET balance = " + std::to_string(requests) + " WHERE email = 'demo@nimbo.test'");
+    Client signIn(production.port());
+    if (!signIn.signIn("demo@nimbo.test", "demo-password-1")) {
+        std::fprintf(stderr, "bench_service: cannot sign in\n");
+        return 1;
+    }
+
+    const std::array<int, 2> ports{production.port(), test.port()};
+    std::vector<Outcome> outcomes(static_cast<size_t>(concurrency));
+    std::vector<std::thread> clients;
+    const auto start = Clock::now();
+    for (int c = 0; c < concurrency; ++c) {
+        const int count = requests / concurrency + (c < requests % concurrency ? 1 : 0);
+        clients.emplace_back([&, c, count] { outcomes[static_cast<size_t>(c)] = converse(ports, c, count, signIn.cookie()); });
+    }
+    for (auto &client : clients)
+        client.join();
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+
+    int failed = 0;
+    int acknowledged = 0;
+    int64_t lostTurns = 0;
+    std::vector<double> latencies;
+    for (const Outcome &outcome : outcomes) {
+        failed += outcome.failed;
+        if (outcome.failed)
+            std::fprintf(stderr, "bench_service: %d failed, last: %s\n", outcome.failed, outcome.lastFailure.c_str());
+        acknowledged += outcome.acknowledged;
+        latencies.insert(latencies.end(), outcome.latenciesMs.begin(), outcome.latenciesMs.end());
+        if (outcome.conversationId.empty())
+            continue;
+        const int64_t stored =
+            queryNumber(database, "SELECT COUNT(*) FROM turns WHERE conversation_id = '" + outcome.conversationId + "'");
+        lostTurns += std::max<int64_t>(0, 2 * outcome.acknowledged - stored);
+    }
+    const int64_t balance = queryNumber(database, "SELECT balance FROM users WHERE email = 'demo@nimbo.test'");
+
+    std::printf("nimbo-service load: %d chat requests from %d concurrent clients, two instances on one data folder\n",
+                requests, concurrency);
+    std::printf("  failed requests : %d\n", failed);
+    std::printf("  lost turns      : %lld (of %d acknowledged replies, %d turns)\n", static_cast<long long>(lostTurns),
+                acknowledged, 2 * acknowledged);
+    std::printf("  credits charged : %lld for %d replies\n", static_cast<long long>(requests - balance), acknowledged);
+    std::printf("  latency p50     : %.1f ms\n", percentile(latencies, 0.50));
+    std::printf("  latency p99     : %.1f ms\n", percentile(latencies, 0.99));
+    std::printf("  throughput      : %.1f requests/s (%.2f s in all)\n", requests / seconds, seconds);
+    return failed == 0 && lostTurns == 0 ? 0 : 1;
+}
