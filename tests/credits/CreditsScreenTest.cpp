@@ -1,0 +1,117 @@
+// The credits screen rendered offscreen: what each state shows, and screenshots.
+#include "credits/CreditsViewModel.h"
+
+#include "QmlScreen.h"
+#include "TestEnvironment.h"
+
+#include <QColor>
+#include <QQuickItem>
+#include <gtest/gtest.h>
+
+using namespace nimbo;
+using test::ScriptedResponse;
+
+namespace {
+
+const QString kScreen = QStringLiteral(R"(
+import QtQuick
+import Nimbo.Credits
+Item { CreditsView { anchors.fill: parent } }
+)");
+
+const QColor kRed("#FF453A");
+const QColor kOrange("#FF9F0A");
+const QColor kPrimary("#FFFFFF");
+
+class CreditsScreen : public ::testing::Test {
+protected:
+    void SetUp() override {
+        test::resetServers();
+        test::productionServer().on("GET", "/api/auth/me", ScriptedResponse{200, R"({"email":"ann@acme.io"})"});
+    }
+    void answerBalance(ScriptedResponse response) {
+        test::productionServer().on("GET", "/api/v1/credits/balance", std::move(response));
+    }
+    static CreditsViewModel* viewModel(test::QmlScreen& screen) {
+        return qobject_cast<CreditsViewModel*>(screen.find("viewModel"));
+    }
+    static bool shown(test::QmlScreen& screen, const char* name) {
+        auto* item = qobject_cast<QQuickItem*>(screen.find(name));
+        return item && item->isVisible();
+    }
+    static QVariant property(test::QmlScreen& screen, const char* name, const char* property) {
+        QObject* object = screen.find(name);
+        return object ? object->property(property) : QVariant();
+    }
+    // Waits for the load to finish; the screen must have loaded without warnings.
+    static void settle(test::QmlScreen& screen) {
+        ASSERT_TRUE(screen.warnings().isEmpty()) << screen.warnings().join('\n').toStdString();
+        CreditsViewModel* vm = viewModel(screen);
+        ASSERT_NE(vm, nullptr);
+        ASSERT_TRUE(test::waitUntil([&] { return !vm->isLoading(); }));
+        test::spinFor(std::chrono::milliseconds(50));
+    }
+};
+
+TEST_F(CreditsScreen, FirstFrameShowsProgress) {
+    answerBalance(ScriptedResponse{200, R"({"companyBalance":900})", "application/json", {},
+                                   std::chrono::milliseconds(400)});
+    test::QmlScreen screen(kScreen);
+    EXPECT_TRUE(shown(screen, "checkingBalance"));
+    EXPECT_FALSE(shown(screen, "balanceFigures"));
+    EXPECT_FALSE(shown(screen, "topUpLink"));
+    settle(screen);
+    EXPECT_FALSE(shown(screen, "checkingBalance"));
+}
+
+TEST_F(CreditsScreen, HealthyBalance) {
+    answerBalance(ScriptedResponse{200, R"({"companyBalance":5000,"user":{"balance":1200,"lifetimeTokens":3400}})"});
+    test::QmlScreen screen(kScreen);
+    settle(screen);
+    EXPECT_TRUE(shown(screen, "balanceFigures"));
+    EXPECT_EQ(property(screen, "remainingRowValue", "text").toString(), "1200");
+    EXPECT_EQ(property(screen, "remainingRowValue", "color").value<QColor>(), kPrimary);
+    EXPECT_TRUE(shown(screen, "lifetimeRow"));
+    EXPECT_EQ(property(screen, "lifetimeRowValue", "text").toString(), "3400");
+    EXPECT_FALSE(shown(screen, "balanceWarning"));
+    EXPECT_FALSE(shown(screen, "topUpLink"));
+    screen.render("credits");
+    EXPECT_TRUE(screen.warnings().isEmpty()) << screen.warnings().join('\n').toStdString();
+}
+
+TEST_F(CreditsScreen, LowBalance) {
+    answerBalance(ScriptedResponse{200, R"({"companyBalance":300})"});
+    test::QmlScreen screen(kScreen);
+    settle(screen);
+    EXPECT_EQ(property(screen, "remainingRowValue", "color").value<QColor>(), kOrange);
+    EXPECT_FALSE(shown(screen, "lifetimeRow"));
+    EXPECT_TRUE(shown(screen, "balanceWarning"));
+    EXPECT_EQ(property(screen, "balanceWarning", "color").value<QColor>(), kOrange);
+    EXPECT_TRUE(shown(screen, "topUpLink"));
+    screen.render("credits-low");
+}
+
+TEST_F(CreditsScreen, OutOfCredits) {
+    answerBalance(ScriptedResponse{200, R"({"companyBalance":0,"user":{"balance":0,"lifetimeTokens":0}})"});
+    test::QmlScreen screen(kScreen);
+    settle(screen);
+    EXPECT_EQ(property(screen, "remainingRowValue", "color").value<QColor>(), kRed);
+    EXPECT_EQ(property(screen, "balanceWarning", "color").value<QColor>(), kRed);
+    EXPECT_EQ(viewModel(screen)->topUpLabel(), "Add credits now");
+    EXPECT_TRUE(shown(screen, "topUpLink"));
+    screen.render("credits-out");
+}
+
+TEST_F(CreditsScreen, Unavailable) {
+    answerBalance(ScriptedResponse{401, ""});
+    test::QmlScreen screen(kScreen);
+    settle(screen);
+    EXPECT_TRUE(shown(screen, "balanceUnavailable"));
+    EXPECT_FALSE(shown(screen, "balanceFigures"));
+    EXPECT_TRUE(property(screen, "unavailableReason", "text").toString().startsWith(
+        "Credit balance isn't available from this app yet"));
+    EXPECT_TRUE(shown(screen, "topUpLink"));
+    screen.render("credits-unavailable");
+}
+
+}  // namespace
