@@ -1,0 +1,34 @@
+#include "platform/device/KeyValueStore.h"
+
+#include "platform/device/SettingsFile.h"
+#include "platform/files/AppPaths.h"
+
+#include <atomic>
+
+namespace nimbo::platform {
+namespace {
+std::atomic<KeyValueStore*> installed{nullptr};
+}  // namespace
+
+KeyValueStore& KeyValueStore::current() {
+    static FileKeyValueStore standard(FileKeyValueStore::defaultFile());
+    KeyValueStore* store = installed.load();
+    return store ? *store : standard;
+}
+
+void KeyValueStore::install(KeyValueStore* store) { installed.store(store); }
+
+FileKeyValueStore::FileKeyValueStore(std::filesystem::path file)
+    : file_(std::make_unique<SettingsFile>(std::move(file))) {}
+
+FileKeyValueStore::~FileKeyValueStore() = default;
+
+std::filesystem::path FileKeyValueStore::defaultFile() { return configDir() / "preferences.json"; }
+
+bool FileKeyValueStore::boolForKey(const QString& key) const { return file_->value(key).toBool(false); }
+
+void FileKeyValueStore::setBool(const QString& key, bool value) { file_->insert(key, value); }
+
+void FileKeyValueStore::flush() { file_->flush(); }
+
+}  // namespace nimbo::platform
