@@ -2,6 +2,7 @@ import QtQuick
 import QtQuick.Controls
 import Nimbo.Session
 import Nimbo.Ui
+import Nimbo.Learning
 
 // The one window: phone-sized, always dark, with RootView as its content.
 ApplicationWindow {
@@ -18,4 +19,5 @@ ApplicationWindow {
         anchors.fill: parent
         session: window.session
     }
+    PermissionPromptHost { anchors.fill: parent }
 }

@@ -1,5 +1,6 @@
 #include "app/NimboChatApp.h"
 
+#include "learning/CalendarSyncManager.h"
 #include "platform/async/Async.h"
 
 #include <QQmlApplicationEngine>
@@ -8,6 +9,7 @@
 namespace nimbo {
 
 NimboChatApp::NimboChatApp(QObject* parent) : QObject(parent), session_(new SessionStore(this)) {
+    CalendarSyncManager::registerBackgroundTask();
 }
 
 NimboChatApp::~NimboChatApp() {
