@@ -1,5 +1,6 @@
 #include "app/NimboChatApp.h"
 
+#include "chat/UpdateChecker.h"
 #include "learning/CalendarSyncManager.h"
 #include "platform/async/Async.h"
 
@@ -9,6 +10,7 @@
 namespace nimbo {
 
 NimboChatApp::NimboChatApp(QObject* parent) : QObject(parent), session_(new SessionStore(this)) {
+    UpdateChecker::shared().checkOnLaunch();
     CalendarSyncManager::registerBackgroundTask();
 }
 

@@ -1,0 +1,46 @@
+#include "chat/ChatMessageModel.h"
+
+#include <algorithm>
+
+namespace nimbo {
+
+int ChatMessageModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(messages_.size());
+}
+
+QVariant ChatMessageModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || index.row() < 0 || index.row() >= rowCount()) return {};
+    const ChatMessage& message = messages_[static_cast<std::size_t>(index.row())];
+    switch (role) {
+    case IdRole: return message.id;
+    case RoleRole: return message.role;
+    case ContentRole:
+    case Qt::DisplayRole: return message.content;
+    case IsUserRole: return message.isUser();
+    default: return {};
+    }
+}
+
+QHash<int, QByteArray> ChatMessageModel::roleNames() const {
+    return {{IdRole, "id"}, {RoleRole, "role"}, {ContentRole, "content"}, {IsUserRole, "isUser"}};
+}
+
+void ChatMessageModel::append(ChatMessage message) {
+    const int row = rowCount();
+    beginInsertRows(QModelIndex(), row, row);
+    messages_.push_back(std::move(message));
+    endInsertRows();
+}
+
+std::vector<api::NimboChatTurn> ChatMessageModel::historyBeforeLast(std::size_t count) const {
+    std::vector<api::NimboChatTurn> turns;
+    if (messages_.empty()) return turns;
+    const std::size_t end = messages_.size() - 1;
+    const std::size_t begin = end - std::min(count, end);
+    turns.reserve(end - begin);
+    for (std::size_t i = begin; i < end; ++i)
+        turns.push_back({messages_[i].role.toStdString(), messages_[i].content.toStdString()});
+    return turns;
+}
+
+}  // namespace nimbo

@@ -1,0 +1,89 @@
+#pragma once
+// Shared pieces of the chat tests: the scripted chat and version routes, a stand-in
+// on-device model and a recording URL opener.
+
+#include "api/Json.h"
+#include "chat/OnDeviceModel.h"
+#include "chat/UpdateChecker.h"
+#include "platform/url/UrlOpener.h"
+
+#include "TestEnvironment.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace nimbo::test {
+
+inline constexpr const char* kChatPath = "/api/chat/orc";
+inline constexpr const char* kMePath = "/api/auth/me";
+inline constexpr const char* kVersionPath = "/api/agent/latest-version";
+inline const QString kGreeting = QStringLiteral("Hi! I'm Nimbo. Ask me anything to get started.");
+
+inline std::string versionAnswer(const std::string& version, const std::string& url = "https://store.example/nimbo") {
+    return api::toCompactJson(api::Json{{"version", version}, {"url", url}});
+}
+
+// Runs one version check against the production server answering `version` and
+// waits for it, so the shared checker holds an update (newer version) or none.
+inline void settleUpdateChecker(const std::string& version) {
+    productionServer().on("GET", kVersionPath, ScriptedResponse{200, versionAnswer(version)});
+    bool done = false;
+    UpdateChecker::shared().checkOnLaunch([&done](bool) { done = true; });
+    EXPECT_TRUE(waitUntil([&] { return done; }));
+}
+
+// The bodies of the chat requests the production server received, in arrival order.
+inline std::vector<api::Json> chatBodies() {
+    std::vector<api::Json> bodies;
+    for (const RecordedRequest& r : productionServer().requests())
+        if (r.path == kChatPath) bodies.push_back(api::Json::parse(r.body));
+    return bodies;
+}
+
+inline std::size_t requestsTo(const ScriptedServer& server, const std::string& path) {
+    std::size_t count = 0;
+    for (const RecordedRequest& r : server.requests()) count += r.path == path ? 1 : 0;
+    return count;
+}
+
+// A chat route that echoes the message as the reply, with an optional conversation id.
+inline void scriptEcho(const std::string& conversationId = {}) {
+    productionServer().on("POST", kChatPath, [conversationId](const RecordedRequest& r) {
+        api::Json reply{{"reply", "echo: " + api::Json::parse(r.body).value("message", std::string())}};
+        if (!conversationId.empty()) reply["conversationId"] = conversationId;
+        return ScriptedResponse{200, api::toCompactJson(reply)};
+    });
+}
+
+class FakeOnDeviceModel : public OnDeviceModel {
+public:
+    std::string downloadFailure;  // thrown by ensureDownloaded() when not empty
+    OnDeviceInferResult result{true, "Hello there!", 12.0};
+    std::vector<std::string> prompts;
+
+    void ensureDownloaded() override {
+        if (!downloadFailure.empty()) throw std::runtime_error(downloadFailure);
+    }
+    OnDeviceInferResult generate(const std::string& prompt) override {
+        prompts.push_back(prompt);
+        return result;
+    }
+};
+
+// Records what would have been opened; installed for the lifetime of the object.
+class RecordingOpener : public platform::UrlOpener {
+public:
+    RecordingOpener() { install(this); }
+    ~RecordingOpener() override { install(nullptr); }
+    bool open(const QString& url) override {
+        opened << url;
+        return true;
+    }
+    QStringList opened;
+};
+
+}  // namespace nimbo::test

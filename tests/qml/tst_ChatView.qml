@@ -1,0 +1,71 @@
+import QtQuick
+import QtQuick.Controls
+import QtTest
+import Nimbo.Chat
+
+// The chat screen's controls, driven as a person would.
+Item {
+    width: 390
+    height: 844
+
+    StackView {
+        anchors.fill: parent
+        initialItem: ChatView { id: chat }
+    }
+
+    TestCase {
+        name: "ChatView"
+        when: windowShown
+
+        function init() {
+            chat.viewModel.inputText = ""
+        }
+
+        function test_sendButtonFollowsTheTrimmedInput() {
+            const send = findChild(chat, "sendButton")
+            compare(send.enabled, false)
+            chat.viewModel.inputText = " \n\t "
+            compare(send.enabled, false)
+            chat.viewModel.inputText = "  a "
+            compare(send.enabled, true)
+            chat.viewModel.inputText = ""
+            compare(send.enabled, false)
+        }
+
+        function test_typingEnablesSendAndReturnDoesNotSend() {
+            const field = findChild(chat, "messageField")
+            const send = findChild(chat, "sendButton")
+            const before = chat.viewModel.messages.rowCount()
+            field.forceActiveFocus()
+            keyClick(Qt.Key_H)
+            keyClick(Qt.Key_I)
+            compare(chat.viewModel.inputText, "hi")
+            compare(send.enabled, true)
+            keyClick(Qt.Key_Return)
+            compare(chat.viewModel.messages.rowCount(), before)
+            compare(chat.viewModel.inputText, "hi")
+        }
+
+        function test_tapSendsAndClearsTheField() {
+            const field = findChild(chat, "messageField")
+            const send = findChild(chat, "sendButton")
+            chat.viewModel.inputText = "  question  "
+            const before = chat.viewModel.messages.rowCount()
+            mouseClick(send)
+            compare(chat.viewModel.messages.rowCount(), before + 1)
+            compare(field.text, "")
+            compare(send.enabled, false)
+            tryCompare(chat.viewModel, "isTyping", false, 5000)
+        }
+
+        function test_menuOffersThreeEntriesInOrder() {
+            const menu = findChild(chat, "chatMenu")
+            compare(menu.count, 3)
+            compare(menu.itemAt(0).text, "Credits & Billing")
+            compare(menu.itemAt(1).text, "Learning Sources")
+            compare(menu.itemAt(2).text, "Deploy (superadmin)")
+            compare(findChild(chat, "menuButton").Accessible.name, "Menu")
+            compare(findChild(chat, "sendButton").Accessible.name, "Send")
+        }
+    }
+}
