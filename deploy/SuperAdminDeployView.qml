@@ -12,7 +12,10 @@ Page {
 
     readonly property SuperAdminDeployViewModel viewModel: SuperAdminDeployViewModel {
         objectName: "viewModel"
-        active: page.visible
+        // Shown: in a navigation stack, while on top and not on its way out; elsewhere, while visible.
+        active: page.StackView.view ? page.StackView.status === StackView.Activating
+                                      || page.StackView.status === StackView.Active
+                                    : page.visible
     }
 
     background: Rectangle { color: Theme.systemBackground }

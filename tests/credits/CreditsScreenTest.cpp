@@ -115,3 +115,40 @@ TEST_F(CreditsScreen, Unavailable) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(CreditsScreen, EachShowingAsksAgain) {
+    answerBalance(ScriptedResponse{200, R"({"companyBalance":900})"});
+    test::QmlScreen screen(QStringLiteral(R"(
+import QtQuick
+import QtQuick.Controls
+import Nimbo.Credits
+StackView {
+    Component { id: creditsScreen; CreditsView {} }
+    Component { id: other; Item {} }
+    initialItem: Item {}
+    function showCredits() { push(creditsScreen) }
+    function showOther() { push(other) }
+    function goBack() { pop() }
+}
+)"));
+    ASSERT_TRUE(screen.warnings().isEmpty()) << screen.warnings().join('\n').toStdString();
+    auto balanceRequests = [] {
+        std::size_t count = 0;
+        for (const auto& request : test::productionServer().requests())
+            count += request.path == "/api/v1/credits/balance";
+        return count;
+    };
+    QMetaObject::invokeMethod(screen.root(), "showCredits");
+    ASSERT_TRUE(test::waitUntil([&] { return balanceRequests() == 1; }));
+    QMetaObject::invokeMethod(screen.root(), "showOther");
+    test::spinFor(std::chrono::milliseconds(600));
+    EXPECT_EQ(balanceRequests(), 1u);  // covered, not shown again
+    QMetaObject::invokeMethod(screen.root(), "goBack");
+    ASSERT_TRUE(test::waitUntil([&] { return balanceRequests() == 2; }));
+    test::spinFor(std::chrono::milliseconds(300));
+    EXPECT_EQ(balanceRequests(), 2u);
+}
+
+}  // namespace

@@ -151,3 +151,45 @@ TEST_F(DeployScreen, RunCardsWhilePolling) {
 }
 
 }  // namespace
+
+namespace {
+
+const QString kStack = QStringLiteral(R"(
+import QtQuick
+import QtQuick.Controls
+import Nimbo.Deploy
+StackView {
+    id: stack
+    objectName: "stack"
+    initialItem: Item {}
+    Component { id: deployScreen; SuperAdminDeployView {} }
+    function showDeploy() { push(deployScreen) }
+    function goBack() { pop() }
+}
+)");
+
+TEST_F(DeployScreen, GoingBackEndsPolling) {
+    answerMe(true);
+    production.on("POST", "/api/superadmin/deploy",
+                  ScriptedResponse{200, R"({"triggered":true,"environment":"test","dispatchedAtUtc":"T"})"});
+    production.on("GET", "/api/superadmin/deploy/status", ScriptedResponse{200, R"({"runs":[]})"});
+    test::QmlScreen screen(kStack);
+    ASSERT_TRUE(screen.warnings().isEmpty()) << screen.warnings().join('\n').toStdString();
+    QMetaObject::invokeMethod(screen.root(), "showDeploy");
+    SuperAdminDeployViewModel* vm = nullptr;
+    ASSERT_TRUE(test::waitUntil([&] {
+        vm = screen.root()->findChild<SuperAdminDeployViewModel*>();
+        return vm && vm->access() == Access::Allowed;
+    }));
+    vm->setPollInterval(100ms);
+    vm->onDeployTapped();
+    ASSERT_TRUE(test::waitUntil([&] { return vm->isPolling() && production.requestCount() >= 4; }));
+    QMetaObject::invokeMethod(screen.root(), "goBack");
+    test::spinFor(50ms);  // a request started before going back may still arrive
+    const std::size_t afterLeaving = production.requestCount();
+    test::spinFor(500ms);
+    EXPECT_EQ(production.requestCount(), afterLeaving);
+    EXPECT_EQ(screen.root()->findChild<SuperAdminDeployViewModel*>(), nullptr);  // the screen is gone
+}
+
+}  // namespace
