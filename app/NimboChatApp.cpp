@@ -3,6 +3,7 @@
 #include "chat/UpdateChecker.h"
 #include "learning/CalendarSyncManager.h"
 #include "platform/async/Async.h"
+#include "platform/http/HttpClient.h"
 
 #include <QQmlApplicationEngine>
 #include <QUrl>
@@ -10,6 +11,7 @@
 namespace nimbo {
 
 NimboChatApp::NimboChatApp(QObject* parent) : QObject(parent), session_(new SessionStore(this)) {
+    platform::http::initialise();  // before any worker thread exists
     UpdateChecker::shared().checkOnLaunch();
     CalendarSyncManager::registerBackgroundTask();
 }
