@@ -103,7 +103,12 @@ PromptingPermissionCenter::PromptingPermissionCenter(std::filesystem::path statu
 PromptingPermissionCenter::~PromptingPermissionCenter() = default;
 
 PromptingPermissionCenter& PromptingPermissionCenter::system() {
-    static PromptingPermissionCenter* center = new PromptingPermissionCenter(configDir() / "permissions.json");
+    static PromptingPermissionCenter* center = [] {
+        auto* created = new PromptingPermissionCenter(configDir() / "permissions.json");
+        // A background sync may be the first to read a status; prompts belong to the UI thread.
+        if (QCoreApplication* app = QCoreApplication::instance()) created->moveToThread(app->thread());
+        return created;
+    }();
     return *center;
 }
 
@@ -112,6 +117,7 @@ PermissionStatus PromptingPermissionCenter::status(Permission permission) const 
 }
 
 void PromptingPermissionCenter::request(Permission permission, QObject* receiver, Answer answer) {
+    if (!receiver) return;
     const PermissionStatus decided = status(permission);
     if (decided != PermissionStatus::NotDetermined) {
         QTimer::singleShot(0, receiver, [answer = std::move(answer), decided] { answer(decided); });

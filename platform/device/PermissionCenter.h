@@ -28,7 +28,8 @@ public:
     virtual PermissionStatus status(Permission permission) const = 0;
     // Asks for `permission`. While it is not determined the person is prompted and
     // `answer` runs once they choose; once decided, `answer` runs at once (from the
-    // event loop) with the stored status. Dropped when `receiver` goes away first.
+    // event loop) with the stored status. Dropped when `receiver` (required) goes
+    // away first.
     // UI thread only.
     virtual void request(Permission permission, QObject* receiver, Answer answer) = 0;
     // Whether this device can report motion activity at all.

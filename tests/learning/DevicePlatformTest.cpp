@@ -249,6 +249,15 @@ TEST_F(IcsFiles, RepeatsByRuleDatesAndCountAndStoreOrdersByStart) {
     EXPECT_EQ(events[0].end, base.addSecs(3600));
 }
 
+TEST_F(IcsFiles, TheDemoCalendarAlwaysHasUpcomingEvents) {
+    IcsCalendarStore store({NIMBO_DEMO_CALENDAR});
+    const auto events = store.events(from, to);
+    ASSERT_GE(events.size(), 25u);  // weekday standups, a weekly review and a gym session
+    EXPECT_TRUE(std::any_of(events.begin(), events.end(),
+                            [](const CalendarEvent& e) { return e.location == QString("Room 4"); }));
+    for (size_t i = 1; i < events.size(); ++i) EXPECT_LE(events[i - 1].start, events[i].start);
+}
+
 TEST(IcsSources, TheAppFolderAndTheDesktopCalendar) {
     const auto sources = IcsCalendarStore::defaultSources();
     ASSERT_EQ(sources.size(), 2u);
