@@ -7,8 +7,6 @@
 
 #include "ServiceDriver.h"
 
-#include <sqlite3.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -31,18 +29,8 @@ struct Outcome {
 
 int64_t queryNumber(const std::filesystem::path &file, const std::string &sql)
 {
-    sqlite3 *db = nullptr;
-    int64_t value = -1;
-    if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK) {
-        sqlite3_busy_timeout(db, 5000);
-        sqlite3_stmt *statement = nullptr;
-        if (sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr) == SQLITE_OK &&
-            sqlite3_step(statement) == SQLITE_ROW)
-            value = sqlite3_column_int64(statement, 0);
-        sqlite3_finalize(statement);
-    }
-    sqlite3_close(db);
-    return value;
+    const auto text = queryDatabase(file, sql);
+    return text ? std::stoll(*text) : -1;
 }
 
 // One client: `count` turns of one conversation, alternating between the two instances.

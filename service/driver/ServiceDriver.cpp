@@ -10,6 +10,8 @@
 #include <stdexcept>
 #include <thread>
 
+#include <sqlite3.h>
+
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -143,6 +145,22 @@ void ServiceInstance::kill()
 std::string ServiceInstance::output() const
 {
     return readFile(log_);
+}
+
+std::optional<std::string> queryDatabase(const std::filesystem::path &file, const std::string &sql)
+{
+    sqlite3 *db = nullptr;
+    std::optional<std::string> value;
+    if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK) {
+        sqlite3_busy_timeout(db, 5000);
+        sqlite3_stmt *statement = nullptr;
+        if (sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr) == SQLITE_OK &&
+            sqlite3_step(statement) == SQLITE_ROW && sqlite3_column_type(statement, 0) != SQLITE_NULL)
+            value = reinterpret_cast<const char *>(sqlite3_column_text(statement, 0));
+        sqlite3_finalize(statement);
+    }
+    sqlite3_close(db);
+    return value;
 }
 
 int runProgram(const std::vector<std::string> &args, int timeoutSeconds, std::string *errors)

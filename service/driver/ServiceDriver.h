@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -55,6 +56,10 @@ private:
 // Runs the program with `args` to its end (at most `timeoutSeconds`); its exit status, or -1
 // when it had to be killed. What it wrote to stderr goes to `errors` when given.
 int runProgram(const std::vector<std::string> &args, int timeoutSeconds, std::string *errors = nullptr);
+
+// Runs one SQL statement on a database file, on a connection of its own (5 s busy time-out);
+// the first column of the first row as text, or nothing (no row, NULL, or a failure).
+std::optional<std::string> queryDatabase(const std::filesystem::path &file, const std::string &sql);
 
 struct Reply {
     int status = 0; // 0: no HTTP answer (see `transportError`)

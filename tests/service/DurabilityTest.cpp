@@ -2,8 +2,6 @@
 
 #include "ServiceTest.h"
 
-#include <sqlite3.h>
-
 #include <atomic>
 #include <map>
 #include <mutex>
@@ -14,17 +12,7 @@ namespace {
 
 std::string integrityOf(const std::filesystem::path &file)
 {
-    sqlite3 *db = nullptr;
-    std::string result = "cannot open";
-    if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
-        sqlite3_stmt *statement = nullptr;
-        if (sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &statement, nullptr) == SQLITE_OK &&
-            sqlite3_step(statement) == SQLITE_ROW)
-            result = reinterpret_cast<const char *>(sqlite3_column_text(statement, 0));
-        sqlite3_finalize(statement);
-    }
-    sqlite3_close(db);
-    return result;
+    return queryDatabase(file, "PRAGMA integrity_check").value_or("no answer");
 }
 
 TEST_F(ServiceTest, TwoInstancesOnOneDataFolderServeTheSameAccounts)

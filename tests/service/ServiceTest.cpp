@@ -1,30 +1,6 @@
 #include "ServiceTest.h"
 
-#include <sqlite3.h>
-
 namespace nimbo::service_test {
-
-namespace {
-
-// Runs `sql` on a connection of its own; the first column of the first row, if any.
-std::optional<int64_t> runSql(const std::filesystem::path &file, const std::string &sql)
-{
-    sqlite3 *db = nullptr;
-    std::optional<int64_t> value;
-    if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK) {
-        sqlite3_busy_timeout(db, 5000);
-        sqlite3_stmt *statement = nullptr;
-        if (sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr) == SQLITE_OK) {
-            if (sqlite3_step(statement) == SQLITE_ROW)
-                value = sqlite3_column_int64(statement, 0);
-            sqlite3_finalize(statement);
-        }
-    }
-    sqlite3_close(db);
-    return value;
-}
-
-} // namespace
 
 Client ServiceTest::signedInAt(int port, const Account &account)
 {
@@ -35,12 +11,13 @@ Client ServiceTest::signedInAt(int port, const Account &account)
 
 std::optional<int64_t> ServiceTest::queryNumber(const std::string &sql) const
 {
-    return runSql(databaseFile(), sql);
+    const auto text = queryDatabase(databaseFile(), sql);
+    return text ? std::optional<int64_t>(std::stoll(*text)) : std::nullopt;
 }
 
 void ServiceTest::execute(const std::string &sql) const
 {
-    runSql(databaseFile(), sql);
+    queryDatabase(databaseFile(), sql);
 }
 
 Json ServiceTest::signUpTrial(const std::string &email, const std::string &password)
