@@ -144,12 +144,13 @@ int bindLoopback(int& port) {
 }
 }  // namespace
 
-std::string refusingBase() {
+int freeLoopbackPort() {
     int port = 0;
-    const int fd = bindLoopback(port);
-    ::close(fd);
-    return "http://127.0.0.1:" + std::to_string(port);
+    ::close(bindLoopback(port));
+    return port;
 }
+
+std::string refusingBase() { return "http://127.0.0.1:" + std::to_string(freeLoopbackPort()); }
 
 ResettingServer::ResettingServer() {
     listenFd_ = bindLoopback(port_);

@@ -83,6 +83,8 @@ private:
     std::vector<RecordedRequest> requests_;
 };
 
+// A loopback port that nothing listens on right now.
+int freeLoopbackPort();
 // A loopback base on which nothing listens (connections are refused).
 std::string refusingBase();
 

@@ -1,5 +1,7 @@
 #include "ServiceProcess.h"
 
+#include "ScriptedServer.h"
+
 #include <chrono>
 #include <stdexcept>
 #include <thread>
@@ -24,18 +26,6 @@ bool accepts(int port) {
     return ok;
 }
 }  // namespace
-
-int freeLoopbackPort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    socklen_t length = sizeof addr;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &length);
-    ::close(fd);
-    return ntohs(addr.sin_port);
-}
 
 ServiceProcess::ServiceProcess(const std::string& binary, const std::filesystem::path& dataDir,
                                const std::vector<std::string>& extraArgs)

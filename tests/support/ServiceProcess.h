@@ -25,7 +25,4 @@ private:
     int port_ = 0;
 };
 
-// A loopback port that nothing listens on right now.
-int freeLoopbackPort();
-
 }  // namespace nimbo::test
