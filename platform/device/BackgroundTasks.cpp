@@ -1,18 +1,16 @@
 #include "platform/device/BackgroundTasks.h"
 
+#include "platform/Replaceable.h"
 #include "platform/device/SettingsFile.h"
 #include "platform/files/AppPaths.h"
 
 #include <QTimer>
 
 #include <algorithm>
-#include <atomic>
 #include <limits>
 
 namespace nimbo::platform {
 namespace {
-std::atomic<BackgroundTaskScheduler*> installed{nullptr};
-
 std::chrono::milliseconds untilThen(const QDateTime& when) {
     const qint64 ms = QDateTime::currentDateTimeUtc().msecsTo(when);
     return std::chrono::milliseconds(std::clamp<qint64>(ms, 0, std::numeric_limits<int>::max()));
@@ -32,11 +30,12 @@ void BackgroundTask::expire() {
 }
 
 BackgroundTaskScheduler& BackgroundTaskScheduler::current() {
-    BackgroundTaskScheduler* scheduler = installed.load();
-    return scheduler ? *scheduler : TimerBackgroundScheduler::standard();
+    return Replaceable<BackgroundTaskScheduler>::current(TimerBackgroundScheduler::standard());
 }
 
-void BackgroundTaskScheduler::install(BackgroundTaskScheduler* scheduler) { installed.store(scheduler); }
+void BackgroundTaskScheduler::install(BackgroundTaskScheduler* scheduler) {
+    Replaceable<BackgroundTaskScheduler>::install(scheduler);
+}
 
 TimerBackgroundScheduler::TimerBackgroundScheduler(std::filesystem::path stateFile, Timing timing, QObject* parent)
     : QObject(parent), pending_(std::make_unique<SettingsFile>(std::move(stateFile))), timing_(timing) {}

@@ -1,11 +1,11 @@
 #include "platform/device/CalendarStore.h"
 
+#include "platform/Replaceable.h"
 #include "platform/files/AppPaths.h"
 
 #include <QFile>
 
 #include <algorithm>
-#include <atomic>
 #include <system_error>
 
 namespace nimbo::platform {
@@ -15,7 +15,6 @@ namespace fs = std::filesystem;
 // A calendar file larger than this is not read.
 constexpr qint64 kMaxCalendarBytes = 16 << 20;
 
-std::atomic<CalendarStore*> installed{nullptr};
 
 // The files of one source: a folder's *.ics files in name order, or the file itself.
 std::vector<fs::path> calendarFiles(const fs::path& source) {
@@ -39,11 +38,10 @@ std::optional<QByteArray> readSmallFile(const fs::path& file) {
 
 CalendarStore& CalendarStore::current() {
     static IcsCalendarStore standard(IcsCalendarStore::defaultSources());
-    CalendarStore* store = installed.load();
-    return store ? *store : standard;
+    return Replaceable<CalendarStore>::current(standard);
 }
 
-void CalendarStore::install(CalendarStore* store) { installed.store(store); }
+void CalendarStore::install(CalendarStore* store) { Replaceable<CalendarStore>::install(store); }
 
 IcsCalendarStore::IcsCalendarStore(std::vector<fs::path> sources) : sources_(std::move(sources)) {}
 

@@ -1,22 +1,16 @@
 #include "platform/device/KeyValueStore.h"
 
+#include "platform/Replaceable.h"
 #include "platform/device/SettingsFile.h"
 #include "platform/files/AppPaths.h"
 
-#include <atomic>
-
 namespace nimbo::platform {
-namespace {
-std::atomic<KeyValueStore*> installed{nullptr};
-}  // namespace
-
 KeyValueStore& KeyValueStore::current() {
     static FileKeyValueStore standard(FileKeyValueStore::defaultFile());
-    KeyValueStore* store = installed.load();
-    return store ? *store : standard;
+    return Replaceable<KeyValueStore>::current(standard);
 }
 
-void KeyValueStore::install(KeyValueStore* store) { installed.store(store); }
+void KeyValueStore::install(KeyValueStore* store) { Replaceable<KeyValueStore>::install(store); }
 
 FileKeyValueStore::FileKeyValueStore(std::filesystem::path file)
     : file_(std::make_unique<SettingsFile>(std::move(file))) {}

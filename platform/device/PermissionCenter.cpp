@@ -1,5 +1,6 @@
 #include "platform/device/PermissionCenter.h"
 
+#include "platform/Replaceable.h"
 #include "platform/device/SettingsFile.h"
 #include "platform/files/AppPaths.h"
 
@@ -7,12 +8,10 @@
 #include <QPointer>
 #include <QTimer>
 
-#include <atomic>
 #include <utility>
 
 namespace nimbo::platform {
 namespace {
-std::atomic<PermissionCenter*> installed{nullptr};
 
 struct Choice {
     QString label;
@@ -85,11 +84,10 @@ PermissionStatus statusOf(const QString& text) {
 }  // namespace
 
 PermissionCenter& PermissionCenter::current() {
-    PermissionCenter* center = installed.load();
-    return center ? *center : PromptingPermissionCenter::system();
+    return Replaceable<PermissionCenter>::current(PromptingPermissionCenter::system());
 }
 
-void PermissionCenter::install(PermissionCenter* center) { installed.store(center); }
+void PermissionCenter::install(PermissionCenter* center) { Replaceable<PermissionCenter>::install(center); }
 
 struct PromptingPermissionCenter::Waiting {
     Permission permission;

@@ -1,9 +1,9 @@
 #include "platform/url/UrlOpener.h"
 
+#include "platform/Replaceable.h"
+
 #include <QDesktopServices>
 #include <QUrl>
-
-#include <atomic>
 
 namespace nimbo::platform {
 namespace {
@@ -14,17 +14,14 @@ public:
         return QDesktopServices::openUrl(QUrl(url, QUrl::StrictMode));
     }
 };
-
-std::atomic<UrlOpener*> installed{nullptr};
 }  // namespace
 
 UrlOpener& UrlOpener::current() {
     static DesktopUrlOpener desktop;
-    UrlOpener* opener = installed.load();
-    return opener ? *opener : desktop;
+    return Replaceable<UrlOpener>::current(desktop);
 }
 
-void UrlOpener::install(UrlOpener* opener) { installed.store(opener); }
+void UrlOpener::install(UrlOpener* opener) { Replaceable<UrlOpener>::install(opener); }
 
 bool isOpenableUrl(const QString& text) {
     const QUrl url(text, QUrl::StrictMode);
