@@ -5,6 +5,10 @@
 // inputs, and asked for predictions from named features.
 //
 // Every failure, libtorch's included, is thrown as MlError with a readable text.
+//
+// libtorch itself lives in a separate runtime module that is loaded on first use, so
+// that a process which never runs a model (the app, most of the time) does not pay
+// for loading it at start-up.
 
 #include <filesystem>
 #include <map>
@@ -97,23 +101,28 @@ public:
     // Loads a compiled model. Throws MlError.
     static std::unique_ptr<Model> load(const std::filesystem::path& compiledModel,
                                        const ModelConfiguration& configuration);
-    ~Model();
+    virtual ~Model() = default;
     Model(const Model&) = delete;
     Model& operator=(const Model&) = delete;
 
     // The arguments of `forward`, in order.
-    const std::vector<FeatureDescription>& inputDescriptions() const;
-    bool runsOnGpu() const;
+    virtual const std::vector<FeatureDescription>& inputDescriptions() const = 0;
+    virtual bool runsOnGpu() const = 0;
 
     // Calls `forward` with the named inputs (an argument with a default may be left
     // out). A Dict[str, V] result gives one feature per key; any other result gives
     // one feature named "output". Throws MlError.
-    FeatureProvider prediction(const FeatureProvider& inputs) const;
+    virtual FeatureProvider prediction(const FeatureProvider& inputs) const = 0;
 
-private:
-    struct Impl;
-    explicit Model(std::unique_ptr<Impl> impl);
-    std::unique_ptr<Impl> impl_;
+protected:
+    Model() = default;
+};
+
+// What the runtime module provides; reached through compileModel and Model::load.
+struct RuntimeEntryPoints {
+    CompiledModel (*compileModel)(const std::filesystem::path& packageDir);
+    std::unique_ptr<Model> (*loadModel)(const std::filesystem::path& compiledModel,
+                                        const ModelConfiguration& configuration);
 };
 
 }  // namespace nimbo::platform::ml
