@@ -289,11 +289,17 @@ Page {
                     Accessible.name: "Send"
                     Accessible.onPressAction: page.viewModel.sendMessage()
 
-                    SymbolIcon {
-                        anchors.centerIn: parent
-                        name: "arrow.up.circle.fill"
-                        size: 30
+                    // "arrow.up.circle.fill": a filled gold disc with the arrow cut out.
+                    Rectangle {
+                        anchors.fill: parent
+                        radius: width / 2
                         color: Theme.accentGold
+                        SymbolIcon {
+                            anchors.centerIn: parent
+                            name: "arrow.up"
+                            size: 22
+                            color: Theme.black
+                        }
                     }
                     TapHandler {
                         longPressThreshold: 0.5

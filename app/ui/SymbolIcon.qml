@@ -8,7 +8,7 @@ Text {
     property int size: 20
 
     readonly property var glyphs: ({
-        "arrow.up.circle.fill": "arrow_circle_up",
+        "arrow.up": "arrow_upward",
         "ellipsis.circle": "more_horiz",
         "creditcard": "credit_card",
         "brain": "psychology",
