@@ -13,6 +13,7 @@ void ForgotPasswordViewModel::setInfoMessage(const QString& value) {
 }
 
 void ForgotPasswordViewModel::doSend() {
+    if (isBusy_) return;  // one request at a time, also from the keyboard's return key
     const QString email = email_.trimmed();
     if (email.isEmpty()) {
         setInfoMessage(QStringLiteral("Enter your account email."));

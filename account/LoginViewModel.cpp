@@ -24,6 +24,7 @@ void LoginViewModel::setBusy(bool busy) {
 }
 
 void LoginViewModel::doLogin() {
+    if (isBusy_) return;  // one request at a time, also from the keyboard's return key
     const QString email = email_.trimmed();
     if (email.isEmpty() || password_.isEmpty()) {
         setErrorMessage(QStringLiteral("Enter your email and password."));

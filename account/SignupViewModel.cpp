@@ -55,6 +55,7 @@ QString SignupViewModel::validationError(const QString& name, const QString& com
 }
 
 void SignupViewModel::doSignup() {
+    if (isBusy_) return;  // one request at a time, also from the keyboard's return key
     const QString name = name_.trimmed();
     const QString company = company_.trimmed();
     const QString email = email_.trimmed().toLower();

@@ -99,6 +99,7 @@ Page {
                         Layout.fillWidth: true
                         wrapMode: Text.Wrap
                         text: page.viewModel.unavailableReason
+                        textFormat: Text.PlainText
                         font: Theme.caption
                         color: Theme.secondaryText
                         Accessible.role: Accessible.StaticText

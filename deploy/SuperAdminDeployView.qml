@@ -229,6 +229,7 @@ Page {
                 Layout.fillWidth: true
                 Text {
                     text: card.modelData.title
+                    textFormat: Text.PlainText
                     color: Theme.primaryText
                     font.pixelSize: Theme.subheadline.pixelSize
                     font.weight: Font.Bold
@@ -245,6 +246,7 @@ Page {
                         id: runBadge
                         anchors.centerIn: parent
                         text: card.modelData.badge
+                        textFormat: Text.PlainText
                         font: Theme.caption
                         color: Theme.primaryText
                         Accessible.role: Accessible.StaticText
@@ -264,6 +266,7 @@ Page {
                         Layout.fillWidth: true
                         Text {
                             text: job.modelData.name
+                            textFormat: Text.PlainText
                             color: Theme.primaryText
                             font.pixelSize: Theme.caption.pixelSize
                             font.weight: Font.Bold
@@ -273,6 +276,7 @@ Page {
                         Item { Layout.fillWidth: true }
                         Text {
                             text: job.modelData.badge
+                            textFormat: Text.PlainText
                             font: Theme.caption2
                             color: Theme.secondaryText
                             Accessible.role: Accessible.StaticText
@@ -286,6 +290,7 @@ Page {
                             Layout.leftMargin: 12
                             Layout.fillWidth: true
                             text: modelData
+                            textFormat: Text.PlainText
                             font: Theme.caption2
                             color: Theme.secondaryText
                             elide: Text.ElideRight

@@ -8,6 +8,8 @@
 #include "platform/device/KeyValueStore.h"
 #include "platform/device/PermissionCenter.h"
 
+#include <QCoreApplication>
+#include <QPointer>
 #include <QTimer>
 
 namespace nimbo {
@@ -156,8 +158,8 @@ void LearningSourcesViewModel::connectWithPermission(const LearningSourceCategor
             finishConnect(*c);
             return;
         }
-        finishConnect(*c, [this] {
-            runAsync(this, [] { CalendarSyncManager::runOnce(); },
+        finishConnect(*c, [] {
+            runAsync(QCoreApplication::instance(), [] { CalendarSyncManager::runOnce(); },
                      [](Outcome<void>) { CalendarSyncManager::scheduleNext(); });
         });
     });
@@ -165,9 +167,12 @@ void LearningSourcesViewModel::connectWithPermission(const LearningSourceCategor
 
 void LearningSourcesViewModel::finishConnect(const LearningSourceCategory& category, Then then) {
     setToggle(category.id, true);
-    runAsync(this, [id = category.id] { LearningSourcesApi::connect(id); },
-             [this, name = category.displayName, then = std::move(then)](Outcome<void>) {
-                 showToast(name + QStringLiteral(" connected."));
+    // The connection (and what follows it) completes even if the person leaves the
+    // screen meanwhile; only the toast needs the screen.
+    runAsync(QCoreApplication::instance(), [id = category.id] { LearningSourcesApi::connect(id); },
+             [screen = QPointer<LearningSourcesViewModel>(this), name = category.displayName,
+              then = std::move(then)](Outcome<void>) {
+                 if (screen) screen->showToast(name + QStringLiteral(" connected."));
                  if (then) then();
              });
 }

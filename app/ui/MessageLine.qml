@@ -7,6 +7,7 @@ Text {
     Layout.fillWidth: true
     visible: text.length > 0
     wrapMode: Text.Wrap
+    textFormat: Text.PlainText  // server texts are shown as they are, never as markup
     font: Theme.footnote
     color: Theme.red
     Accessible.role: Accessible.StaticText

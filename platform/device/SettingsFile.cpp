@@ -7,6 +7,7 @@
 #include <QJsonDocument>
 
 #include <cstdint>
+#include <filesystem>
 #include <exception>
 #include <mutex>
 
@@ -15,11 +16,19 @@ namespace {
 // Far beyond any settings file; a larger one is not ours and reads as empty.
 constexpr qint64 kMaxFileBytes = 1 << 20;
 
+// The file's object. A file that exists but cannot be read as one is moved aside
+// (to "<name>.unreadable") before anything is written over it, so that no stored
+// value is lost for good; the settings then start empty.
 QJsonObject readObject(const std::filesystem::path& file) {
+    std::error_code ec;
+    if (!std::filesystem::exists(file, ec)) return {};
     QFile in(QString::fromStdString(file.string()));
-    if (!in.open(QIODevice::ReadOnly) || in.size() > kMaxFileBytes) return {};
-    const QJsonDocument document = QJsonDocument::fromJson(in.read(kMaxFileBytes));
-    return document.isObject() ? document.object() : QJsonObject();
+    if (in.open(QIODevice::ReadOnly) && in.size() <= kMaxFileBytes) {
+        const QJsonDocument document = QJsonDocument::fromJson(in.read(kMaxFileBytes));
+        if (document.isObject()) return document.object();
+    }
+    std::filesystem::rename(file, std::filesystem::path(file.string() + ".unreadable"), ec);
+    return {};
 }
 }  // namespace
 

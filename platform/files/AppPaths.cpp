@@ -52,10 +52,11 @@ void writeFileAtomically(const fs::path& target, const std::string& bytes) {
         }
         written += static_cast<size_t>(n);
     }
-    if (::fsync(fd) != 0 || ::close(fd) != 0) {
-        const int error = errno;
+    const int syncError = ::fsync(fd) != 0 ? errno : 0;
+    const int closeError = ::close(fd) != 0 ? errno : 0;
+    if (syncError || closeError) {
         ::unlink(temporary.c_str());
-        fail("cannot write file", temporary, error);
+        fail("cannot write file", temporary, syncError ? syncError : closeError);
     }
     if (::rename(temporary.c_str(), target.c_str()) != 0) {
         const int error = errno;

@@ -97,6 +97,18 @@ TEST_F(AccountScreens, SignInWordsEveryFailure) {
     }
 }
 
+TEST_F(AccountScreens, OneSignInAtATimeAlsoFromTheReturnKey) {
+    production.on("POST", "/api/auth/local-login", ScriptedResponse{401, "", "application/json", {}, 200ms});
+    LoginViewModel vm;
+    vm.setEmail(QStringLiteral("a@b.c"));
+    vm.setPassword(QStringLiteral("pw"));
+    vm.doLogin();
+    vm.doLogin();  // e.g. Return pressed while the first request runs
+    ASSERT_TRUE(test::waitUntil([&] { return !vm.isBusy(); }));
+    test::spinFor(300ms);
+    EXPECT_EQ(production.requestCount(), 1u);
+}
+
 TEST_F(AccountScreens, FriendlyErrorForEmptyAndForeignErrors) {
     EXPECT_EQ(account::friendlyError(std::make_exception_ptr(api::NimboApiError::empty("/x"))), "Sign-in failed.");
     EXPECT_EQ(account::friendlyError(std::make_exception_ptr(std::runtime_error("other"))), kNetworkText);

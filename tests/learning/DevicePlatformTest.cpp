@@ -7,6 +7,7 @@
 
 #include "Doubles.h"
 
+#include <QFile>
 #include <QObject>
 #include <QTimeZone>
 #include <gtest/gtest.h>
@@ -70,6 +71,19 @@ TEST(KeyValueStoreFile, CorruptOrForeignContentReadsAsFalseAndIsReplacedOnWrite)
     store.setBool("a", true);
     store.flush();
     EXPECT_TRUE(FileKeyValueStore(file).boolForKey("a"));
+}
+
+TEST(KeyValueStoreFile, AnUnreadableFileIsMovedAsideNotOverwritten) {
+    const fs::path dir = test::freshFolder("kv");
+    const fs::path file = dir / "preferences.json";
+    test::writeText(file, QByteArray("{\"learning_source_enabled_calendar\":tru"));
+    FileKeyValueStore store(file);
+    store.setBool("b", true);
+    store.flush();
+    QFile aside(QString::fromStdString(file.string() + ".unreadable"));
+    ASSERT_TRUE(aside.open(QIODevice::ReadOnly));
+    EXPECT_EQ(aside.readAll(), QByteArray("{\"learning_source_enabled_calendar\":tru"));
+    EXPECT_TRUE(FileKeyValueStore(file).boolForKey("b"));
 }
 
 TEST(KeyValueStoreFile, ACrashMidWriteLeavesTheEarlierValues) {
