@@ -25,11 +25,6 @@ TEST(SessionStore, StartsSignedOutAndNotifiesEveryAssignment) {
     EXPECT_TRUE(store.isLoggedIn());
 }
 
-bool isShown(const test::QmlScreen& screen, const char* objectName) {
-    auto* item = qobject_cast<QQuickItem*>(screen.find(objectName));
-    return item && item->isVisible();
-}
-
 TEST(RootView, FollowsTheSessionAndDiscardsWhatWasPushed) {
     test::resetServers();
     SessionStore session;
@@ -39,7 +34,7 @@ TEST(RootView, FollowsTheSessionAndDiscardsWhatWasPushed) {
         RootView { }
     )", {{"session", QVariant::fromValue(&session)}});
     ASSERT_TRUE(screen.warnings().isEmpty()) << screen.warnings().join("\n").toStdString();
-    EXPECT_TRUE(isShown(screen, "loginPage"));
+    EXPECT_TRUE(screen.isShown("loginPage"));
 
     // Push the sign-up screen, then sign in: the whole sign-in navigation goes.
     QMetaObject::invokeMethod(screen.find("signupLink"), "clicked");
@@ -52,7 +47,7 @@ TEST(RootView, FollowsTheSessionAndDiscardsWhatWasPushed) {
     // Signing out builds a fresh sign-in screen with empty fields.
     session.setIsLoggedIn(false);
     test::spinFor(50ms);
-    EXPECT_TRUE(isShown(screen, "loginPage"));
+    EXPECT_TRUE(screen.isShown("loginPage"));
     EXPECT_EQ(screen.find("emailField")->property("text").toString(), "");
     EXPECT_TRUE(screen.warnings().isEmpty()) << screen.warnings().join("\n").toStdString();
 }

@@ -35,10 +35,6 @@ protected:
     static CreditsViewModel* viewModel(test::QmlScreen& screen) {
         return qobject_cast<CreditsViewModel*>(screen.find("viewModel"));
     }
-    static bool shown(test::QmlScreen& screen, const char* name) {
-        auto* item = qobject_cast<QQuickItem*>(screen.find(name));
-        return item && item->isVisible();
-    }
     static QVariant property(test::QmlScreen& screen, const char* name, const char* property) {
         QObject* object = screen.find(name);
         return object ? object->property(property) : QVariant();
@@ -57,24 +53,24 @@ TEST_F(CreditsScreen, FirstFrameShowsProgress) {
     answerBalance(ScriptedResponse{200, R"({"companyBalance":900})", "application/json", {},
                                    std::chrono::milliseconds(400)});
     test::QmlScreen screen(kScreen);
-    EXPECT_TRUE(shown(screen, "checkingBalance"));
-    EXPECT_FALSE(shown(screen, "balanceFigures"));
-    EXPECT_FALSE(shown(screen, "topUpLink"));
+    EXPECT_TRUE(screen.isShown("checkingBalance"));
+    EXPECT_FALSE(screen.isShown("balanceFigures"));
+    EXPECT_FALSE(screen.isShown("topUpLink"));
     settle(screen);
-    EXPECT_FALSE(shown(screen, "checkingBalance"));
+    EXPECT_FALSE(screen.isShown("checkingBalance"));
 }
 
 TEST_F(CreditsScreen, HealthyBalance) {
     answerBalance(ScriptedResponse{200, R"({"companyBalance":5000,"user":{"balance":1200,"lifetimeTokens":3400}})"});
     test::QmlScreen screen(kScreen);
     settle(screen);
-    EXPECT_TRUE(shown(screen, "balanceFigures"));
+    EXPECT_TRUE(screen.isShown("balanceFigures"));
     EXPECT_EQ(property(screen, "remainingRowValue", "text").toString(), "1200");
     EXPECT_EQ(property(screen, "remainingRowValue", "color").value<QColor>(), kPrimary);
-    EXPECT_TRUE(shown(screen, "lifetimeRow"));
+    EXPECT_TRUE(screen.isShown("lifetimeRow"));
     EXPECT_EQ(property(screen, "lifetimeRowValue", "text").toString(), "3400");
-    EXPECT_FALSE(shown(screen, "balanceWarning"));
-    EXPECT_FALSE(shown(screen, "topUpLink"));
+    EXPECT_FALSE(screen.isShown("balanceWarning"));
+    EXPECT_FALSE(screen.isShown("topUpLink"));
     screen.render("credits");
     EXPECT_TRUE(screen.warnings().isEmpty()) << screen.warnings().join('\n').toStdString();
 }
@@ -84,10 +80,10 @@ TEST_F(CreditsScreen, LowBalance) {
     test::QmlScreen screen(kScreen);
     settle(screen);
     EXPECT_EQ(property(screen, "remainingRowValue", "color").value<QColor>(), kOrange);
-    EXPECT_FALSE(shown(screen, "lifetimeRow"));
-    EXPECT_TRUE(shown(screen, "balanceWarning"));
+    EXPECT_FALSE(screen.isShown("lifetimeRow"));
+    EXPECT_TRUE(screen.isShown("balanceWarning"));
     EXPECT_EQ(property(screen, "balanceWarning", "color").value<QColor>(), kOrange);
-    EXPECT_TRUE(shown(screen, "topUpLink"));
+    EXPECT_TRUE(screen.isShown("topUpLink"));
     screen.render("credits-low");
 }
 
@@ -98,7 +94,7 @@ TEST_F(CreditsScreen, OutOfCredits) {
     EXPECT_EQ(property(screen, "remainingRowValue", "color").value<QColor>(), kRed);
     EXPECT_EQ(property(screen, "balanceWarning", "color").value<QColor>(), kRed);
     EXPECT_EQ(viewModel(screen)->topUpLabel(), "Add credits now");
-    EXPECT_TRUE(shown(screen, "topUpLink"));
+    EXPECT_TRUE(screen.isShown("topUpLink"));
     screen.render("credits-out");
 }
 
@@ -106,11 +102,11 @@ TEST_F(CreditsScreen, Unavailable) {
     answerBalance(ScriptedResponse{401, ""});
     test::QmlScreen screen(kScreen);
     settle(screen);
-    EXPECT_TRUE(shown(screen, "balanceUnavailable"));
-    EXPECT_FALSE(shown(screen, "balanceFigures"));
+    EXPECT_TRUE(screen.isShown("balanceUnavailable"));
+    EXPECT_FALSE(screen.isShown("balanceFigures"));
     EXPECT_TRUE(property(screen, "unavailableReason", "text").toString().startsWith(
         "Credit balance isn't available from this app yet"));
-    EXPECT_TRUE(shown(screen, "topUpLink"));
+    EXPECT_TRUE(screen.isShown("topUpLink"));
     screen.render("credits-unavailable");
 }
 

@@ -52,10 +52,6 @@ protected:
     static SuperAdminDeployViewModel* viewModel(test::QmlScreen& screen) {
         return qobject_cast<SuperAdminDeployViewModel*>(screen.find("viewModel"));
     }
-    static bool shown(test::QmlScreen& screen, const char* name) {
-        auto* item = qobject_cast<QQuickItem*>(screen.find(name));
-        return item && item->isVisible();
-    }
     static void settleAccess(test::QmlScreen& screen) {
         ASSERT_TRUE(screen.warnings().isEmpty()) << screen.warnings().join('\n').toStdString();
         SuperAdminDeployViewModel* vm = viewModel(screen);
@@ -76,21 +72,21 @@ protected:
 TEST_F(DeployScreen, ChecksAccessFirst) {
     production.on("GET", "/api/auth/me", ScriptedResponse{200, R"({"isSuperAdmin":true})", "application/json", {}, 300ms});
     test::QmlScreen screen(kScreen);
-    EXPECT_TRUE(shown(screen, "checkingAccess"));
-    EXPECT_FALSE(shown(screen, "lockNotice"));
-    EXPECT_FALSE(shown(screen, "deployBody"));
+    EXPECT_TRUE(screen.isShown("checkingAccess"));
+    EXPECT_FALSE(screen.isShown("lockNotice"));
+    EXPECT_FALSE(screen.isShown("deployBody"));
     settleAccess(screen);
-    EXPECT_FALSE(shown(screen, "checkingAccess"));
-    EXPECT_TRUE(shown(screen, "deployBody"));
+    EXPECT_FALSE(screen.isShown("checkingAccess"));
+    EXPECT_TRUE(screen.isShown("deployBody"));
 }
 
 TEST_F(DeployScreen, NonAdminSeesOnlyTheLockNotice) {
     answerMe(false);
     test::QmlScreen screen(kScreen);
     settleAccess(screen);
-    EXPECT_TRUE(shown(screen, "lockNotice"));
-    EXPECT_FALSE(shown(screen, "deployBody"));
-    EXPECT_FALSE(shown(screen, "triggerButton"));
+    EXPECT_TRUE(screen.isShown("lockNotice"));
+    EXPECT_FALSE(screen.isShown("deployBody"));
+    EXPECT_FALSE(screen.isShown("triggerButton"));
     screen.render("deploy-denied");
 }
 
@@ -121,7 +117,7 @@ TEST_F(DeployScreen, TriggerFailureShowsTheRedLine) {
     click(screen, "triggerButton");
     ASSERT_TRUE(test::waitUntil([&] { return !viewModel(screen)->errorMessage().isEmpty(); }));
     test::spinFor(50ms);
-    EXPECT_TRUE(shown(screen, "errorLine"));
+    EXPECT_TRUE(screen.isShown("errorLine"));
     EXPECT_EQ(screen.find("errorLine")->property("text").toString(), "Deploy trigger failed");
     EXPECT_TRUE(screen.find("triggerButton")->property("enabled").toBool());
 }
@@ -136,7 +132,7 @@ TEST_F(DeployScreen, RunCardsWhilePolling) {
     click(screen, "triggerButton");
     ASSERT_TRUE(test::waitUntil([&] { return viewModel(screen)->isWaitingForRun(); }));
     test::spinFor(50ms);
-    EXPECT_TRUE(shown(screen, "waitingLine"));
+    EXPECT_TRUE(screen.isShown("waitingLine"));
     screen.render("deploy-waiting");
 
     production.on("GET", "/api/superadmin/deploy/status", ScriptedResponse{200, kRunningRun});
@@ -144,7 +140,7 @@ TEST_F(DeployScreen, RunCardsWhilePolling) {
     viewModel(screen)->onDeployTapped();
     ASSERT_TRUE(test::waitUntil([&] { return !viewModel(screen)->runs().empty(); }));
     test::spinFor(50ms);
-    EXPECT_FALSE(shown(screen, "waitingLine"));
+    EXPECT_FALSE(screen.isShown("waitingLine"));
     EXPECT_EQ(screen.find("runCards")->property("count").toInt(), 1);
     EXPECT_TRUE(screen.warnings().isEmpty()) << screen.warnings().join('\n').toStdString();
     screen.render("deploy");

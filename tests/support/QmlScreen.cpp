@@ -41,6 +41,11 @@ QObject* QmlScreen::find(const QString& objectName) const {
     return root_ ? root_->findChild<QObject*>(objectName) : nullptr;
 }
 
+bool QmlScreen::isShown(const QString& objectName) const {
+    auto* item = qobject_cast<QQuickItem*>(find(objectName));
+    return item && item->isVisible();
+}
+
 QString QmlScreen::render(const QString& name) {
     spinFor(std::chrono::milliseconds(100));
     const QImage image = window_->grabWindow();

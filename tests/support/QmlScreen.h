@@ -25,6 +25,8 @@ public:
     QQmlEngine& engine() { return engine_; }
     // The first object below the root with this objectName, or nullptr.
     QObject* find(const QString& objectName) const;
+    // Whether the item with this objectName exists and is visible.
+    bool isShown(const QString& objectName) const;
     // Errors of loading and every warning the engine reported since.
     const QStringList& warnings() const { return warnings_; }
 
