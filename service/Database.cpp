@@ -1,5 +1,8 @@
 #include "Database.h"
 
+#include <chrono>
+#include <thread>
+
 #include <sys/stat.h>
 
 namespace service {
@@ -106,7 +109,20 @@ Connection::Connection(const std::filesystem::path &file, std::mutex &writers) :
     ::chmod(file.c_str(), 0600);
     sqlite3_extended_result_codes(db_, 1);
     sqlite3_busy_timeout(db_, busyTimeoutMs);
-    run("PRAGMA journal_mode=WAL");
+    // Two instances opening a fresh data folder at once race to switch it to WAL, and
+    // SQLite can refuse the loser as busy without consulting the busy handler; retry
+    // for as long as the busy time-out would have waited.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(busyTimeoutMs);
+    for (;;) {
+        try {
+            run("PRAGMA journal_mode=WAL");
+            break;
+        } catch (const DatabaseBusy &) {
+            if (std::chrono::steady_clock::now() > deadline)
+                throw;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
     run("PRAGMA synchronous=FULL");
     run("PRAGMA foreign_keys=ON");
 }
