@@ -10,7 +10,10 @@ namespace fs = std::filesystem;
 namespace {
 
 // The runtime module, loaded once, on first use; a failure to load it is kept and
-// reported by every later call.
+// reported by every later call. It is looked up by file name, like a shared library:
+// through the program's RUNPATH, which points at the build tree's lib folder there, and
+// once installed at <libdir>/nimbochat relative to the executable ($ORIGIN), so that an
+// installed, even moved, program finds its own module and never the build tree's.
 const RuntimeEntryPoints& runtime() {
     static const RuntimeEntryPoints* entryPoints = nullptr;
     static std::string failure;

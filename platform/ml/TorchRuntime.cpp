@@ -69,20 +69,17 @@ FeatureProvider outputsOf(const c10::IValue& result) {
 }
 
 
+// The compiled form is device-neutral: the checked module, saved unfrozen, so that no
+// device is folded into its graph. Freezing happens at load, for the device chosen there.
 CompiledModel compileTorchModel(const fs::path& packageDir) {
     const ModelPackage package = readModelPackage(packageDir);
     const std::string modelFile = package.modelFile.string();
     torch::jit::Module module = guarded("Cannot read the TorchScript file " + modelFile,
                                         [&] { return torch::jit::load(modelFile, torch::kCPU); });
     forwardOf(module);
-    module.eval();
-    torch::jit::Module optimised = guarded("Cannot optimise " + modelFile + " for inference", [&] {
-        torch::jit::Module frozen = torch::jit::freeze(module);
-        return torch::jit::optimize_for_inference(frozen);
-    });
     CompiledModel compiled(makePrivateTempFolder(packageDir.stem().string()));
     guarded("Cannot save the compiled model",
-            [&] { optimised.save((compiled.location() / kCompiledModelFileName).string()); });
+            [&] { module.save((compiled.location() / kCompiledModelFileName).string()); });
     return compiled;
 }
 
@@ -126,9 +123,14 @@ std::unique_ptr<Model> loadTorchModel(const fs::path& compiledModel, const Model
     auto impl = std::make_unique<TorchModel>();
     impl->gpu = configuration.computeUnits != ComputeUnits::cpuOnly && torch::cuda::is_available();
     const torch::Device device(impl->gpu ? torch::kCUDA : torch::kCPU);
-    impl->module = guarded("Cannot load the compiled model " + file.string(),
-                           [&] { return torch::jit::load(file.string(), device); });
-    impl->module.eval();
+    // Loaded onto the device first, then frozen: whatever the graph reads from its
+    // parameters (their device too) becomes a constant of the device it runs on.
+    impl->module = guarded("Cannot load the compiled model " + file.string(), [&] {
+        torch::jit::Module module = torch::jit::load(file.string(), device);
+        module.eval();
+        torch::jit::Module frozen = torch::jit::freeze(module);
+        return torch::jit::optimize_for_inference(frozen);
+    });
     const std::vector<c10::Argument> schemaArguments = forwardOf(impl->module).function().getSchema().arguments();
     impl->arguments.assign(schemaArguments.begin() + (schemaArguments.empty() ? 0 : 1), schemaArguments.end());
     for (const c10::Argument& argument : impl->arguments) {
