@@ -76,8 +76,11 @@ int main() {
     for (int i = 0; i < 3; ++i) warm.generateText(kPrompt);
     const nimbo::platform::ml::CompiledModel compiled =
         nimbo::platform::ml::compileModel(modelDir / nimbo::OnDeviceLlm::packageName);
-    torch::jit::Module bare = torch::jit::load((compiled.location() / nimbo::platform::ml::kCompiledModelFileName).string());
-    bare.eval();
+    // The compiled form names no device; the runtime freezes and optimises it at load, and so does this.
+    torch::jit::Module loaded = torch::jit::load((compiled.location() / nimbo::platform::ml::kCompiledModelFileName).string());
+    loaded.eval();
+    torch::jit::Module frozen = torch::jit::freeze(loaded);
+    torch::jit::Module bare = torch::jit::optimize_for_inference(frozen);
     auto bareForward = [&] {
         c10::InferenceMode inferenceOnly;
         bare.forward({kPrompt});
