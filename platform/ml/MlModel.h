@@ -45,8 +45,9 @@ private:
     std::filesystem::path folder_;
 };
 
-// Reads the package at `packageDir`, loads its TorchScript module, freezes and
-// optimises it for inference and saves the result into a fresh temporary folder.
+// Reads the package at `packageDir`, checks its TorchScript module and saves it into a
+// fresh temporary folder. The compiled form names no device: Model::load freezes and
+// optimises it for inference on the device it chooses.
 CompiledModel compileModel(const std::filesystem::path& packageDir);
 
 // Where a loaded model runs. cpuAndGpu and all use a GPU when libtorch has one.
