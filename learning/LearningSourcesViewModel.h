@@ -42,11 +42,8 @@ public:
     // The toast's text; empty while no toast shows.
     QString toastMessage() const { return toastMessage_; }
     bool showDisconnectConfirm() const { return pendingDisconnect_ != nullptr; }
-    const LearningSourceCategory* pendingDisconnect() const { return pendingDisconnect_; }
     QString disconnectTitle() const;
     static QString disconnectMessage();
-
-    const std::map<QString, LearningSourceState>& serverState() const { return serverState_; }
 
     // The screen came into view: reads the service's state and merges it in.
     Q_INVOKABLE void refreshFromServer();
