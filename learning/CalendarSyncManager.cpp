@@ -1,5 +1,6 @@
 #include "learning/CalendarSyncManager.h"
 
+#include "learning/LearningSourceSwitches.h"
 #include "learning/LearningSourcesApi.h"
 #include "platform/async/Async.h"
 #include "platform/device/PermissionCenter.h"
@@ -81,12 +82,16 @@ void CalendarSyncManager::cancelScheduled() {
     platform::BackgroundTaskScheduler::current().cancel(backgroundTaskIdentifier());
 }
 
+// The run stops when the task expires or when Calendar is switched off meanwhile.
 void CalendarSyncManager::handleBackgroundRefresh(std::shared_ptr<platform::BackgroundTask> task) {
     scheduleNext();
     auto stop = std::make_shared<std::stop_source>();
+    const auto stopWithSwitch = [stop] { stop->request_stop(); };
+    auto switchedOff = std::make_shared<std::stop_callback<decltype(stopWithSwitch)>>(
+        LearningSourceSwitches::shared().collectionToken(QStringLiteral("calendar")), stopWithSwitch);
     runAsync(
         QCoreApplication::instance(), [token = stop->get_token()] { runOnce(token); },
-        [task](Outcome<void>) { task->setTaskCompleted(true); });
+        [task, switchedOff](Outcome<void>) { task->setTaskCompleted(true); });
     task->setExpirationHandler([stop] { stop->request_stop(); });
 }
 

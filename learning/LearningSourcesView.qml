@@ -39,6 +39,7 @@ Page {
                     font: Theme.title2
                     color: Theme.primaryText
                     wrapMode: Text.WordWrap
+                    textFormat: Text.PlainText
                     Accessible.role: Accessible.Heading
                     Accessible.name: text
                 }
@@ -48,6 +49,7 @@ Page {
                     font: Theme.caption
                     color: Theme.secondaryText
                     wrapMode: Text.WordWrap
+                    textFormat: Text.PlainText
                     Accessible.role: Accessible.StaticText
                     Accessible.name: text
                 }
@@ -63,6 +65,8 @@ Page {
                     required property string details
                     required property string syncedText
                     required property bool isOn
+                    required property string permissionText
+                    required property string permissionAction
 
                     Layout.fillWidth: true
                     Layout.leftMargin: Theme.padding
@@ -85,6 +89,7 @@ Page {
                                 font: Theme.subheadline
                                 color: Theme.primaryText
                                 wrapMode: Text.WordWrap
+                                textFormat: Text.PlainText
                                 Accessible.role: Accessible.StaticText
                                 Accessible.name: text
                             }
@@ -94,6 +99,7 @@ Page {
                                 font: Theme.caption
                                 color: Theme.secondaryText
                                 wrapMode: Text.WordWrap
+                                textFormat: Text.PlainText
                                 Accessible.role: Accessible.StaticText
                                 Accessible.name: text
                             }
@@ -103,8 +109,44 @@ Page {
                                 text: row.syncedText
                                 font: Theme.caption2
                                 color: Theme.secondaryText
+                                textFormat: Text.PlainText
                                 Accessible.role: Accessible.StaticText
                                 Accessible.name: text
+                            }
+                            // The stored permission decision, and a way to change it.
+                            RowLayout {
+                                visible: row.permissionText !== ""
+                                spacing: 8
+                                Label {
+                                    text: row.permissionText
+                                    font: Theme.caption2
+                                    color: Theme.secondaryText
+                                    textFormat: Text.PlainText
+                                    Accessible.role: Accessible.StaticText
+                                    Accessible.name: text
+                                }
+                                AbstractButton {
+                                    id: permissionButton
+                                    objectName: "permissionAction_" + row.categoryId
+                                    text: row.permissionAction
+                                    focusPolicy: Qt.StrongFocus
+                                    padding: 2
+                                    onClicked: page.viewModel.changePermission(row.index)
+                                    Accessible.role: Accessible.Button
+                                    Accessible.name: row.permissionText + ", " + text
+                                    contentItem: Text {
+                                        text: permissionButton.text
+                                        font: Theme.caption2
+                                        color: Theme.accentGold
+                                        textFormat: Text.PlainText
+                                    }
+                                    background: Rectangle {
+                                        color: "transparent"
+                                        radius: 4
+                                        border.width: permissionButton.visualFocus ? 1 : 0
+                                        border.color: Theme.accentGold
+                                    }
+                                }
                             }
                         }
 
@@ -171,6 +213,7 @@ Page {
             font: Theme.footnote
             color: Theme.primaryText
             wrapMode: Text.WordWrap
+            textFormat: Text.PlainText
             horizontalAlignment: Text.AlignHCenter
             Accessible.role: Accessible.AlertMessage
             Accessible.name: text
@@ -183,16 +226,23 @@ Page {
         Layout.fillWidth: true
         implicitHeight: 56
         font: Theme.body
+        focusPolicy: Qt.StrongFocus
         Accessible.role: Accessible.Button
         Accessible.name: text
         contentItem: Text {
             text: sheetButton.text
             font: sheetButton.font
             color: sheetButton.tint
+            textFormat: Text.PlainText
             horizontalAlignment: Text.AlignHCenter
             verticalAlignment: Text.AlignVCenter
         }
-        background: Rectangle { color: sheetButton.pressed ? Theme.separator : "transparent"; radius: 14 }
+        background: Rectangle {
+            color: sheetButton.pressed ? Theme.separator : "transparent"
+            radius: 14
+            border.width: sheetButton.visualFocus ? 2 : 0
+            border.color: Theme.accentGold
+        }
     }
 
     Connections {
@@ -214,6 +264,8 @@ Page {
         y: parent ? parent.height - height - 8 : 0
         width: parent ? parent.width - 16 : 0
         padding: 0
+        // Modal: the keyboard moves into the sheet and stays there while it shows.
+        focus: true
         background: null
         Overlay.modal: Rectangle { color: Qt.rgba(0, 0, 0, 0.5) }
         onClosed: page.viewModel.dismissDisconnect()
@@ -242,6 +294,7 @@ Page {
                         color: Theme.secondaryText
                         horizontalAlignment: Text.AlignHCenter
                         wrapMode: Text.WordWrap
+                        textFormat: Text.PlainText
                         Accessible.role: Accessible.Heading
                         Accessible.name: text
                     }
@@ -256,12 +309,14 @@ Page {
                         color: Theme.secondaryText
                         horizontalAlignment: Text.AlignHCenter
                         wrapMode: Text.WordWrap
+                        textFormat: Text.PlainText
                         Accessible.role: Accessible.StaticText
                         Accessible.name: text
                     }
                     Rectangle { Layout.fillWidth: true; implicitHeight: 1; color: Theme.separator }
                     SheetButton {
                         objectName: "disconnectDeleteButton"
+                        focus: true
                         text: "Disconnect & delete data"
                         tint: Theme.red
                         onClicked: page.viewModel.confirmDisconnect(true)

@@ -1,29 +1,56 @@
 #include "learning/LearningSourcesViewModel.h"
 
 #include "app/ui/Assign.h"
-#include "learning/CalendarSyncManager.h"
 #include "learning/LearningSourcesApi.h"
-#include "learning/LocationPermissionDelegate.h"
+#include "learning/LearningSourceSwitches.h"
 #include "platform/async/Async.h"
-#include "platform/device/KeyValueStore.h"
 #include "platform/device/PermissionCenter.h"
 
-#include <QCoreApplication>
-#include <QPointer>
 #include <QTimer>
+
+#include <optional>
 
 namespace nimbo {
 namespace {
-using platform::Permission;
 using platform::PermissionCenter;
 using platform::PermissionStatus;
 
 const std::vector<LearningSourceCategory>& catalogue() { return LearningSourceCategory::all(); }
+LearningSourceSwitches& switches() { return LearningSourceSwitches::shared(); }
+
+// The decision stored for the permission `category` needs, if it needs one.
+std::optional<PermissionStatus> decisionFor(const LearningSourceCategory& category) {
+    const auto permission = LearningSourceSwitches::permissionFor(category.permissionKind);
+    if (!permission) return std::nullopt;
+    return PermissionCenter::current().status(*permission);
+}
+
+QString permissionText(const LearningSourceCategory& category) {
+    const auto decision = decisionFor(category);
+    if (!decision || *decision == PermissionStatus::NotDetermined) return QString();
+    const QString name = LearningSourceSwitches::permissionName(category.permissionKind);
+    switch (*decision) {
+    case PermissionStatus::Denied: return name + QStringLiteral(" access: not allowed");
+    case PermissionStatus::Limited: return name + QStringLiteral(" access: limited");
+    default: return name + QStringLiteral(" access: allowed");
+    }
+}
+
+QString permissionAction(const LearningSourceCategory& category) {
+    const auto decision = decisionFor(category);
+    if (!decision || *decision == PermissionStatus::NotDetermined) return QString();
+    return *decision == PermissionStatus::Denied ? QStringLiteral("Ask Again") : QStringLiteral("Revoke");
+}
 }  // namespace
 
-LearningSourcesViewModel::LearningSourcesViewModel(QObject* parent)
-    : QAbstractListModel(parent), locationManagerDelegate_(new LocationPermissionDelegate(this)) {
-    loadLocalDefaults();
+LearningSourcesViewModel::LearningSourcesViewModel(QObject* parent) : QAbstractListModel(parent) {
+    connect(&switches(), &LearningSourceSwitches::switchChanged, this, [this](const QString& id) {
+        for (size_t row = 0; row < catalogue().size(); ++row) {
+            if (catalogue()[row].id == id) rowsChanged({IsOnRole}, static_cast<int>(row));
+        }
+    });
+    connect(&switches(), &LearningSourceSwitches::permissionAnswered, this,
+            &LearningSourcesViewModel::permissionRowsChanged);
 }
 
 int LearningSourcesViewModel::rowCount(const QModelIndex& parent) const {
@@ -42,7 +69,9 @@ QVariant LearningSourcesViewModel::data(const QModelIndex& index, int role) cons
         if (found == serverState_.end() || !found->second.connected || found->second.itemCount <= 0) return QString();
         return QString::number(found->second.itemCount) + QStringLiteral(" item(s) synced");
     }
-    case IsOnRole: return toggleState(category.id);
+    case IsOnRole: return switches().isOn(category.id);
+    case PermissionTextRole: return permissionText(category);
+    case PermissionActionRole: return permissionAction(category);
     default: return {};
     }
 }
@@ -52,7 +81,9 @@ QHash<int, QByteArray> LearningSourcesViewModel::roleNames() const {
             {TitleRole, "title"},
             {DescriptionRole, "details"},
             {SyncedTextRole, "syncedText"},
-            {IsOnRole, "isOn"}};
+            {IsOnRole, "isOn"},
+            {PermissionTextRole, "permissionText"},
+            {PermissionActionRole, "permissionAction"}};
 }
 
 QString LearningSourcesViewModel::disconnectTitle() const {
@@ -65,27 +96,6 @@ QString LearningSourcesViewModel::disconnectMessage() {
         "Collection stops immediately. Would you also like to delete data already synced for this category?");
 }
 
-bool LearningSourcesViewModel::toggleState(const QString& id) const {
-    const auto found = toggleState_.find(id);
-    return found != toggleState_.end() && found->second;
-}
-
-QString LearningSourcesViewModel::prefsKey(const QString& id) { return QStringLiteral("learning_source_enabled_") + id; }
-
-void LearningSourcesViewModel::loadLocalDefaults() {
-    for (const LearningSourceCategory& category : catalogue()) {
-        toggleState_[category.id] = platform::KeyValueStore::current().boolForKey(prefsKey(category.id));
-    }
-}
-
-void LearningSourcesViewModel::setToggle(const QString& id, bool on) {
-    toggleState_[id] = on;
-    platform::KeyValueStore::current().setBool(prefsKey(id), on);
-    for (size_t row = 0; row < catalogue().size(); ++row) {
-        if (catalogue()[row].id == id) rowsChanged(IsOnRole, static_cast<int>(row));
-    }
-}
-
 void LearningSourcesViewModel::refreshFromServer() {
     runAsync(this, [] { return LearningSourcesApi::list(); },
              [this](Outcome<std::vector<LearningSourceState>> outcome) {
@@ -94,8 +104,8 @@ void LearningSourcesViewModel::refreshFromServer() {
                      for (const LearningSourceState& state : outcome.value()) states[state.category] = state;
                  }
                  serverState_ = std::move(states);
-                 for (const auto& [id, state] : serverState_) setToggle(id, state.connected);
-                 rowsChanged(SyncedTextRole);
+                 for (const auto& [id, state] : serverState_) switches().setToggle(id, state.connected);
+                 rowsChanged({SyncedTextRole});
              });
 }
 
@@ -103,88 +113,14 @@ void LearningSourcesViewModel::setSwitch(int row, bool on) {
     if (row < 0 || row >= rowCount()) return;
     const LearningSourceCategory& category = catalogue()[static_cast<size_t>(row)];
     if (on) {
-        onToggleOn(category);
+        switches().turnOn(category, this, [this](const QString& text) { showToast(text); });
     } else {
         onToggleOff(category);
     }
 }
 
-void LearningSourcesViewModel::onToggleOn(const LearningSourceCategory& category) {
-    using Kind = LearningSourcePermissionKind;
-    switch (category.permissionKind) {
-    case Kind::none:
-        stayOff(category, category.displayName +
-                              QStringLiteral(" connection flow isn't built yet -- toggle recorded, no data will be collected."));
-        return;
-    case Kind::notDetermined:
-        stayOff(category,
-                QStringLiteral("Screen capture isn't built yet on iOS -- this will connect automatically once available."));
-        return;
-    case Kind::calendar:
-        connectWithPermission(
-            category, [this](const Granted& done) { CalendarSyncManager::requestAccess(this, done); },
-            QStringLiteral("Calendar"));
-        return;
-    case Kind::photos:
-        connectWithPermission(category, [this](const Granted& done) { requestPhotosAccess(done); }, QStringLiteral("Photos"));
-        return;
-    case Kind::location:
-        connectWithPermission(category, [this](const Granted& done) { requestLocationAccess(done); },
-                              QStringLiteral("Location"));
-        return;
-    case Kind::motion:
-        connectWithPermission(category, [this](const Granted& done) { requestMotionAccess(done); },
-                              QStringLiteral("Motion & Fitness"));
-        return;
-    case Kind::localNetwork:
-        finishConnect(category);
-        return;
-    }
-}
-
-// Asks with `request`; granted connects (Calendar then syncs once and schedules the
-// background refresh), otherwise the switch stays off with a toast naming `permissionName`.
-void LearningSourcesViewModel::connectWithPermission(const LearningSourceCategory& category,
-                                                     const std::function<void(const Granted&)>& request,
-                                                     const QString& permissionName) {
-    const LearningSourceCategory* c = &category;
-    request([this, c, permissionName](bool granted) {
-        if (!granted) {
-            stayOff(*c, c->displayName + QStringLiteral(" needs ") + permissionName +
-                            QStringLiteral(" permission to connect -- staying off."));
-            return;
-        }
-        if (c->permissionKind != LearningSourcePermissionKind::calendar) {
-            finishConnect(*c);
-            return;
-        }
-        finishConnect(*c, [] {
-            runAsync(QCoreApplication::instance(), [] { CalendarSyncManager::runOnce(); },
-                     [](Outcome<void>) { CalendarSyncManager::scheduleNext(); });
-        });
-    });
-}
-
-void LearningSourcesViewModel::finishConnect(const LearningSourceCategory& category, Then then) {
-    setToggle(category.id, true);
-    // The connection (and what follows it) completes even if the person leaves the
-    // screen meanwhile; only the toast needs the screen.
-    runAsync(QCoreApplication::instance(), [id = category.id] { LearningSourcesApi::connect(id); },
-             [screen = QPointer<LearningSourcesViewModel>(this), name = category.displayName,
-              then = std::move(then)](Outcome<void>) {
-                 if (screen) screen->showToast(name + QStringLiteral(" connected."));
-                 if (then) then();
-             });
-}
-
-void LearningSourcesViewModel::stayOff(const LearningSourceCategory& category, const QString& toast) {
-    showToast(toast);
-    setToggle(category.id, false);
-}
-
 void LearningSourcesViewModel::onToggleOff(const LearningSourceCategory& category) {
-    setToggle(category.id, false);
-    if (category.id == QLatin1String("calendar")) CalendarSyncManager::cancelScheduled();
+    switches().turnOff(category);
     setPendingDisconnect(&category);
 }
 
@@ -202,6 +138,28 @@ void LearningSourcesViewModel::doDisconnect(const LearningSourceCategory& catego
     runAsync(this, [id = category.id, purge] { LearningSourcesApi::disconnect(id, purge); }, [](Outcome<void>) {});
 }
 
+// Revoking switches off, like the person would, every category that uses the
+// permission; the acting row goes last, so its confirmation is the one shown.
+void LearningSourcesViewModel::changePermission(int row) {
+    if (row < 0 || row >= rowCount()) return;
+    const LearningSourceCategory& acting = catalogue()[static_cast<size_t>(row)];
+    const auto permission = LearningSourceSwitches::permissionFor(acting.permissionKind);
+    const auto decision = decisionFor(acting);
+    if (!permission || !decision || *decision == PermissionStatus::NotDetermined) return;
+    if (*decision == PermissionStatus::Denied) {
+        PermissionCenter::current().setStatus(*permission, PermissionStatus::NotDetermined);
+    } else {
+        PermissionCenter::current().setStatus(*permission, PermissionStatus::Denied);
+        for (const LearningSourceCategory& category : catalogue()) {
+            if (&category != &acting && category.permissionKind == acting.permissionKind && switches().isOn(category.id)) {
+                onToggleOff(category);
+            }
+        }
+        if (switches().isOn(acting.id)) onToggleOff(acting);
+    }
+    permissionRowsChanged();
+}
+
 void LearningSourcesViewModel::setPendingDisconnect(const LearningSourceCategory* category) {
     if (assignIfChanged(pendingDisconnect_, category)) emit showDisconnectConfirmChanged();
 }
@@ -213,30 +171,12 @@ void LearningSourcesViewModel::showToast(const QString& text) {
     });
 }
 
-void LearningSourcesViewModel::requestPhotosAccess(const Granted& done) {
-    PermissionCenter::current().request(Permission::Photos, this, [done](PermissionStatus status) {
-        done(status == PermissionStatus::Authorized || status == PermissionStatus::Limited);
-    });
-}
-
-void LearningSourcesViewModel::requestLocationAccess(const Granted& done) {
-    locationManagerDelegate_->requestWhenInUse(done);
-}
-
-void LearningSourcesViewModel::requestMotionAccess(const Granted& done) {
-    PermissionCenter& center = PermissionCenter::current();
-    if (!center.isMotionActivityAvailable()) {
-        done(false);
-        return;
-    }
-    center.request(Permission::Motion, this,
-                   [done](PermissionStatus status) { done(status == PermissionStatus::Authorized); });
-}
-
-void LearningSourcesViewModel::rowsChanged(int role, int row) {
+void LearningSourcesViewModel::rowsChanged(const QList<int>& roles, int row) {
     const int first = row < 0 ? 0 : row;
     const int last = row < 0 ? rowCount() - 1 : row;
-    emit dataChanged(index(first), index(last), {role});
+    emit dataChanged(index(first), index(last), roles);
 }
+
+void LearningSourcesViewModel::permissionRowsChanged() { rowsChanged({PermissionTextRole, PermissionActionRole}); }
 
 }  // namespace nimbo

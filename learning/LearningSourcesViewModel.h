@@ -1,7 +1,8 @@
 #pragma once
-// State and actions of the learning-sources screen: one switch per category, kept
-// in the key-value store and merged with the service's state on every appearance;
-// turning a switch on runs the permission flow its category needs.
+// State and actions of the learning-sources screen: one switch per category (kept by
+// LearningSourceSwitches) merged with the service's state on every appearance, the
+// toast, the disconnect confirmation, and each row's permission decision, which the
+// person can reset ("ask again") or revoke.
 
 #include "learning/LearningSourceTypes.h"
 
@@ -9,13 +10,9 @@
 #include <QString>
 #include <QtQml/qqmlregistration.h>
 
-#include <functional>
 #include <map>
-#include <optional>
 
 namespace nimbo {
-
-class LocationPermissionDelegate;
 
 class LearningSourcesViewModel : public QAbstractListModel {
     Q_OBJECT
@@ -26,7 +23,15 @@ class LearningSourcesViewModel : public QAbstractListModel {
     Q_PROPERTY(QString disconnectMessage READ disconnectMessage CONSTANT)
 
 public:
-    enum Role { CategoryIdRole = Qt::UserRole + 1, TitleRole, DescriptionRole, SyncedTextRole, IsOnRole };
+    enum Role {
+        CategoryIdRole = Qt::UserRole + 1,
+        TitleRole,
+        DescriptionRole,
+        SyncedTextRole,
+        IsOnRole,
+        PermissionTextRole,    // e.g. "Calendar access: allowed"; empty while undecided
+        PermissionActionRole,  // "Ask Again" after a refusal, "Revoke" after a grant
+    };
 
     explicit LearningSourcesViewModel(QObject* parent = nullptr);
 
@@ -37,13 +42,8 @@ public:
     // The toast's text; empty while no toast shows.
     QString toastMessage() const { return toastMessage_; }
     bool showDisconnectConfirm() const { return pendingDisconnect_ != nullptr; }
-    const LearningSourceCategory* pendingDisconnect() const { return pendingDisconnect_; }
     QString disconnectTitle() const;
     static QString disconnectMessage();
-
-    bool toggleState(const QString& id) const;
-    const std::map<QString, LearningSourceState>& serverState() const { return serverState_; }
-    static QString prefsKey(const QString& id);
 
     // The screen came into view: reads the service's state and merges it in.
     Q_INVOKABLE void refreshFromServer();
@@ -53,6 +53,9 @@ public:
     // "Disconnect only"; dismissDisconnect for "Cancel" or a tap outside.
     Q_INVOKABLE void confirmDisconnect(bool purge);
     Q_INVOKABLE void dismissDisconnect();
+    // The permission control of row `row`: a refused permission is asked again next
+    // time; a granted one is revoked, which switches off the categories using it.
+    Q_INVOKABLE void changePermission(int row);
 
     static constexpr int toastMilliseconds = 2500;
 
@@ -61,30 +64,16 @@ signals:
     void showDisconnectConfirmChanged();
 
 private:
-    using Then = std::function<void()>;
-    using Granted = std::function<void(bool)>;
-
-    void loadLocalDefaults();
-    void setToggle(const QString& id, bool on);
-    void onToggleOn(const LearningSourceCategory& category);
     void onToggleOff(const LearningSourceCategory& category);
-    void connectWithPermission(const LearningSourceCategory& category,
-                               const std::function<void(const Granted&)>& request, const QString& permissionName);
-    void finishConnect(const LearningSourceCategory& category, Then then = {});
-    void stayOff(const LearningSourceCategory& category, const QString& toast);
     void doDisconnect(const LearningSourceCategory& category, bool purge);
     void showToast(const QString& text);
     void setPendingDisconnect(const LearningSourceCategory* category);
-    void requestPhotosAccess(const Granted& done);
-    void requestLocationAccess(const Granted& done);
-    void requestMotionAccess(const Granted& done);
-    void rowsChanged(int role, int row = -1);
+    void rowsChanged(const QList<int>& roles, int row = -1);
+    void permissionRowsChanged();
 
     std::map<QString, LearningSourceState> serverState_;
-    std::map<QString, bool> toggleState_;
     const LearningSourceCategory* pendingDisconnect_ = nullptr;
     QString toastMessage_;
-    LocationPermissionDelegate* locationManagerDelegate_;
 };
 
 }  // namespace nimbo

@@ -4,35 +4,38 @@ import QtQuick.Layouts
 import Nimbo.Ui
 import Nimbo.Learning
 
-// The open permission prompt as a system-style alert over the whole window. While
-// it shows, nothing beneath it takes input.
+// The open permission prompt as a system-style alert over the whole window. It is
+// modal: the keyboard moves into it and stays there, and nothing beneath it takes
+// input until one of its buttons is chosen.
 Item {
     id: host
-    objectName: "permissionPromptHost"
-    visible: PermissionPrompter.isPending
-    z: 1000
 
-    Rectangle {
-        anchors.fill: parent
-        color: Qt.rgba(0, 0, 0, 0.55)
+    Connections {
+        target: PermissionPrompter
+        function onPendingChanged() {
+            if (PermissionPrompter.isPending)
+                prompt.open()
+            else
+                prompt.close()
+        }
     }
 
-    MouseArea {
-        anchors.fill: parent
-        acceptedButtons: Qt.AllButtons
-        onWheel: (wheel) => wheel.accepted = true
-    }
-
-    Rectangle {
+    Popup {
+        id: prompt
+        objectName: "permissionPrompt"
+        parent: Overlay.overlay
+        modal: true
+        focus: true
+        closePolicy: Popup.NoAutoClose
+        z: 1000
         anchors.centerIn: parent
         width: 270
-        height: alert.implicitHeight
-        radius: 14
-        color: Theme.filledBackground
+        padding: 0
+        Overlay.modal: Rectangle { color: Qt.rgba(0, 0, 0, 0.55) }
+        background: Rectangle { radius: 14; color: Theme.filledBackground }
 
-        ColumnLayout {
+        contentItem: ColumnLayout {
             id: alert
-            width: parent.width
             spacing: 0
 
             Label {
@@ -45,6 +48,7 @@ Item {
                 color: Theme.primaryText
                 horizontalAlignment: Text.AlignHCenter
                 wrapMode: Text.WordWrap
+                textFormat: Text.PlainText
                 Accessible.role: Accessible.Heading
                 Accessible.name: text
             }
@@ -59,6 +63,7 @@ Item {
                 color: Theme.primaryText
                 horizontalAlignment: Text.AlignHCenter
                 wrapMode: Text.WordWrap
+                textFormat: Text.PlainText
                 Accessible.role: Accessible.AlertMessage
                 Accessible.name: text
             }
@@ -79,6 +84,8 @@ Item {
                         Layout.fillWidth: true
                         implicitHeight: 44
                         text: option.modelData
+                        focus: option.index === 0
+                        focusPolicy: Qt.StrongFocus
                         Accessible.role: Accessible.Button
                         Accessible.name: text
                         onClicked: PermissionPrompter.answer(option.index)
@@ -88,8 +95,13 @@ Item {
                             color: Theme.accentGold
                             horizontalAlignment: Text.AlignHCenter
                             verticalAlignment: Text.AlignVCenter
+                            textFormat: Text.PlainText
                         }
-                        background: Rectangle { color: optionButton.pressed ? Theme.separator : "transparent" }
+                        background: Rectangle {
+                            color: optionButton.pressed ? Theme.separator : "transparent"
+                            border.width: optionButton.visualFocus ? 2 : 0
+                            border.color: Theme.accentGold
+                        }
                     }
                 }
             }

@@ -150,7 +150,7 @@ void PromptingPermissionCenter::answer(int option) {
     const std::vector<Choice>& choices = promptText(permission).choices;
     if (option < 0 || option >= static_cast<int>(choices.size())) return;
     const PermissionStatus chosen = choices[static_cast<size_t>(option)].status;
-    store(permission, chosen);
+    setStatus(permission, chosen);
 
     std::vector<std::unique_ptr<Waiting>> answered;
     for (auto it = queue_.begin(); it != queue_.end();) {
@@ -167,8 +167,12 @@ void PromptingPermissionCenter::answer(int option) {
     }
 }
 
-void PromptingPermissionCenter::store(Permission permission, PermissionStatus status) {
-    statuses_->insert(keyOf(permission), textOf(status));
+void PromptingPermissionCenter::setStatus(Permission permission, PermissionStatus status) {
+    if (status == PermissionStatus::NotDetermined) {
+        statuses_->remove(keyOf(permission));
+    } else {
+        statuses_->insert(keyOf(permission), textOf(status));
+    }
 }
 
 }  // namespace nimbo::platform

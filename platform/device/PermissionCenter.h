@@ -34,6 +34,9 @@ public:
     virtual void request(Permission permission, QObject* receiver, Answer answer) = 0;
     // Whether this device can report motion activity at all.
     virtual bool isMotionActivityAvailable() const = 0;
+    // Changes the stored decision, as the system settings would: NotDetermined asks
+    // again at the next request, Denied revokes a grant.
+    virtual void setStatus(Permission permission, PermissionStatus status) = 0;
 
     // The centre in force: PromptingPermissionCenter::system(), unless a test installed its own.
     static PermissionCenter& current();
@@ -60,6 +63,7 @@ public:
     // No motion coprocessor or activity service exists on a Linux desktop, so this
     // is false here.
     bool isMotionActivityAvailable() const override;
+    void setStatus(Permission permission, PermissionStatus status) override;
 
     bool hasPendingPrompt() const { return !queue_.empty(); }
     QString pendingTitle() const;
@@ -74,7 +78,6 @@ signals:
 
 private:
     struct Waiting;
-    void store(Permission permission, PermissionStatus status);
 
     std::unique_ptr<SettingsFile> statuses_;
     std::deque<std::unique_ptr<Waiting>> queue_;
