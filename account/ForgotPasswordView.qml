@@ -22,6 +22,7 @@ Page {
         spacing: 18
 
         Label {
+            textFormat: Text.PlainText
             Layout.topMargin: 20
             text: "Reset your password"
             font: Theme.title2
@@ -30,6 +31,7 @@ Page {
             Accessible.name: text
         }
         Label {
+            textFormat: Text.PlainText
             Layout.fillWidth: true
             wrapMode: Text.Wrap
             text: "Enter your account email and we'll send you a reset link."
@@ -61,6 +63,7 @@ Page {
         LinkButton {
             objectName: "resetBackLink"
             text: "Back to sign in"
+            Accessible.role: Accessible.Button  // goes back: a button, drawn like a link
             onClicked: page.StackView.view.pop()
         }
     }

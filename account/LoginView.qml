@@ -53,6 +53,7 @@ StackView {
                 Item { Layout.preferredHeight: 96 }
 
                 Label {
+                    textFormat: Text.PlainText
                     Layout.alignment: Qt.AlignHCenter
                     text: "N\u00B7IMBO"
                     font.pixelSize: 30
@@ -62,6 +63,7 @@ StackView {
                     Accessible.name: "NIMBO"
                 }
                 Label {
+                    textFormat: Text.PlainText
                     Layout.alignment: Qt.AlignHCenter
                     Layout.bottomMargin: 18
                     text: "Sign in to Nimbo Chat"

@@ -73,6 +73,7 @@ Page {
                         Accessible.name: "Checking balance…"
                     }
                     Label {
+                        textFormat: Text.PlainText
                         text: "Checking balance…"
                         font: Theme.body
                         color: Theme.secondaryText
@@ -87,6 +88,7 @@ Page {
                     Layout.fillWidth: true
                     spacing: 6
                     Label {
+                        textFormat: Text.PlainText
                         text: "Balance unavailable"
                         font.pixelSize: Theme.subheadline.pixelSize
                         font.weight: Font.Bold
@@ -128,6 +130,7 @@ Page {
                         valueColor: Theme.secondaryText
                     }
                     Label {
+                        textFormat: Text.PlainText
                         objectName: "balanceWarning"
                         visible: text.length > 0
                         Layout.fillWidth: true
@@ -157,6 +160,7 @@ Page {
                         opacity: topUp.down ? 0.6 : 1.0
                         SymbolIcon { name: "creditcard"; size: 20; color: Theme.accentGold }
                         Text {
+                            textFormat: Text.PlainText
                             Layout.fillWidth: true
                             text: page.viewModel.topUpLabel
                             font: Theme.body
@@ -181,6 +185,7 @@ Page {
         spacing: 6
 
         Label {
+            textFormat: Text.PlainText
             visible: section.title.length > 0
             Layout.leftMargin: Theme.padding
             text: section.title
@@ -224,6 +229,7 @@ Page {
             spacing: 8
             SymbolIcon { name: plan.icon; size: 18; color: Theme.accentGold }
             Label {
+                textFormat: Text.PlainText
                 text: plan.title
                 font.pixelSize: Theme.subheadline.pixelSize
                 font.weight: Font.Bold
@@ -233,6 +239,7 @@ Page {
             }
         }
         Label {
+            textFormat: Text.PlainText
             Layout.fillWidth: true
             wrapMode: Text.Wrap
             text: plan.detail
@@ -242,6 +249,7 @@ Page {
             Accessible.name: text
         }
         Label {
+            textFormat: Text.PlainText
             text: plan.badge
             font.pixelSize: Theme.caption2.pixelSize
             font.weight: Font.Bold
@@ -261,6 +269,7 @@ Page {
         Layout.fillWidth: true
 
         Label {
+            textFormat: Text.PlainText
             text: figure.label
             font: Theme.body
             color: Theme.primaryText
@@ -269,6 +278,7 @@ Page {
         }
         Item { Layout.fillWidth: true }
         Label {
+            textFormat: Text.PlainText
             objectName: figure.objectName + "Value"
             text: figure.value
             font.pixelSize: Theme.body.pixelSize
