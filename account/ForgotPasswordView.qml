@@ -10,6 +10,7 @@ Page {
     readonly property ForgotPasswordViewModel viewModel: ForgotPasswordViewModel {}
 
     title: "Forgot Password"
+    Accessible.name: title
     background: Rectangle { color: Theme.systemBackground }
     header: NavigationBar {
         title: page.title

@@ -40,6 +40,7 @@ StackView {
 
     initialItem: Page {
         objectName: "loginPage"
+        Accessible.name: "Sign in to Nimbo Chat"
         background: Rectangle { color: Theme.systemBackground }
 
         ScrollView {

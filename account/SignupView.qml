@@ -12,6 +12,7 @@ Page {
     readonly property SignupViewModel viewModel: SignupViewModel { session: page.session }
 
     title: "Sign Up"
+    Accessible.name: title
     background: Rectangle { color: Theme.systemBackground }
     header: NavigationBar {
         title: page.title

@@ -14,6 +14,7 @@ import Nimbo.Chat
 Page {
     id: page
     objectName: "chatView"
+    Accessible.name: "NIMBO Chat"
     property SessionStore session
 
     readonly property ChatViewModel viewModel: ChatViewModel { session: page.session }
@@ -107,7 +108,10 @@ Page {
     }
     Component {
         id: learningScreen
-        LearningSourcesView { StackView.onRemoved: page.viewModel.showLearningSources = false }
+        LearningSourcesView {
+            Accessible.name: "Learning Sources"
+            StackView.onRemoved: page.viewModel.showLearningSources = false
+        }
     }
     Component {
         id: deployScreen

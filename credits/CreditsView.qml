@@ -10,6 +10,7 @@ import Nimbo.Credits
 Page {
     id: page
     objectName: "creditsPage"
+    Accessible.name: "Credits & Billing"
     property SessionStore session
 
     readonly property CreditsViewModel viewModel: CreditsViewModel {

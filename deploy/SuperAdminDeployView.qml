@@ -9,6 +9,7 @@ import Nimbo.Deploy
 Page {
     id: page
     objectName: "deployPage"
+    Accessible.name: "Deploy"
 
     readonly property SuperAdminDeployViewModel viewModel: SuperAdminDeployViewModel {
         objectName: "viewModel"

@@ -21,17 +21,6 @@ Item {
             chat.viewModel.inputText = ""
         }
 
-        function test_sendButtonFollowsTheTrimmedInput() {
-            const send = findChild(chat, "sendButton")
-            compare(send.enabled, false)
-            chat.viewModel.inputText = " \n\t "
-            compare(send.enabled, false)
-            chat.viewModel.inputText = "  a "
-            compare(send.enabled, true)
-            chat.viewModel.inputText = ""
-            compare(send.enabled, false)
-        }
-
         function test_typingEnablesSendAndReturnDoesNotSend() {
             const field = findChild(chat, "messageField")
             const send = findChild(chat, "sendButton")
@@ -46,12 +35,15 @@ Item {
             compare(chat.viewModel.inputText, "hi")
         }
 
-        function test_tapSendsAndClearsTheField() {
+        function test_tabReachesSendWhichSendsAndClearsTheField() {
             const field = findChild(chat, "messageField")
             const send = findChild(chat, "sendButton")
             chat.viewModel.inputText = "  question  "
             const before = chat.viewModel.messages.rowCount()
-            mouseClick(send)
+            field.forceActiveFocus()
+            keyClick(Qt.Key_Tab)
+            verify(send.activeFocus)
+            keyClick(Qt.Key_Space)
             compare(chat.viewModel.messages.rowCount(), before + 1)
             compare(field.text, "")
             compare(send.enabled, false)
@@ -64,8 +56,6 @@ Item {
             compare(menu.itemAt(0).text, "Credits & Billing")
             compare(menu.itemAt(1).text, "Learning Sources")
             compare(menu.itemAt(2).text, "Deploy (superadmin)")
-            compare(findChild(chat, "menuButton").Accessible.name, "Menu")
-            compare(findChild(chat, "sendButton").Accessible.name, "Send")
         }
     }
 }

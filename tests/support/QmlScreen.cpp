@@ -37,8 +37,20 @@ QmlScreen::~QmlScreen() {
     window_.reset();
 }
 
+namespace {
+QQuickItem* findItem(QQuickItem* from, const QString& objectName) {
+    for (QQuickItem* child : from->childItems()) {
+        if (child->objectName() == objectName) return child;
+        if (QQuickItem* found = findItem(child, objectName)) return found;
+    }
+    return nullptr;
+}
+}  // namespace
+
 QObject* QmlScreen::find(const QString& objectName) const {
-    return root_ ? root_->findChild<QObject*>(objectName) : nullptr;
+    if (!root_) return nullptr;
+    if (QObject* found = root_->findChild<QObject*>(objectName)) return found;
+    return findItem(window_->contentItem(), objectName);  // list delegates and open popups
 }
 
 bool QmlScreen::isShown(const QString& objectName) const {

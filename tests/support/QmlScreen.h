@@ -23,7 +23,8 @@ public:
 
     QQuickItem* root() const { return root_; }
     QQmlEngine& engine() { return engine_; }
-    // The first object below the root with this objectName, or nullptr.
+    // The first object below the root with this objectName (list delegates and open
+    // popups included), or nullptr.
     QObject* find(const QString& objectName) const;
     // Whether the item with this objectName exists and is visible.
     bool isShown(const QString& objectName) const;
