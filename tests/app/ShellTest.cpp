@@ -52,11 +52,12 @@ void checkEveryItem(const test::QmlScreen& screen, const char* where) {
         const std::string what = std::string(where) + ": " + item->metaObject()->className() + " '" + text.toStdString() +
                                  "' in " + (context ? context->baseUrl().fileName().toStdString() : "?");
         // Not drawn: a field's own placeholder, and a style's default part that the screen replaced.
-        const bool placeholder = item->parentItem() && item->parentItem()->property("placeholderText") == text;
-        if ((item->inherits("QQuickText") || item->inherits("QQuickTextEdit")) && !placeholder && item->parentItem())
+        const bool drawn = item->parentItem() && item->parentItem()->property("placeholderText") != text;
+        if ((item->inherits("QQuickText") || item->inherits("QQuickTextEdit")) && drawn) {
             EXPECT_EQ(item->property("textFormat").toInt(), Qt::PlainText) << what;
+        }
         const QAccessibleInterface* a = QAccessible::queryAccessibleInterface(item);
-        if (a && isInteractive(a, item)) EXPECT_FALSE(a->text(QAccessible::Name).isEmpty()) << what;
+        if (a && isInteractive(a, item)) { EXPECT_FALSE(a->text(QAccessible::Name).isEmpty()) << what; }
     }
 }
 

@@ -6,6 +6,7 @@
 #include "ChatTestSupport.h"
 #include "QmlScreen.h"
 
+#include <QAccessible>
 #include <QQuickItem>
 #include <QQuickWindow>
 #include <QTest>
@@ -98,6 +99,14 @@ TEST_F(ChatScreen, SendTapsLongPressesAndBubblesOnTheirSide) {
     EXPECT_GE(left(rows[1]), 14 + 40);  // the long user message, on the right, wrapped
     EXPECT_EQ(left(rows[1]) + rows[1]->width(), width - 14);
     EXPECT_GT(rows[1]->height(), 100);
+    // A screen reader tells who wrote each bubble; Tab reaches its text, which the keyboard selects.
+    auto textOf = [&](int row) { return rows[row]->findChild<QQuickItem*>("bubbleText"); };
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(textOf(0))->text(QAccessible::Name), "Nimbo: " + kGreeting);
+    EXPECT_TRUE(QAccessible::queryAccessibleInterface(textOf(1))->text(QAccessible::Name).startsWith("You: www"));
+    item("messageField")->forceActiveFocus();
+    for (int i = 0; i < 8 && window()->activeFocusItem() != textOf(2); ++i) QTest::keyClick(window(), Qt::Key_Backtab, Qt::ShiftModifier);
+    QTest::keyClick(window(), Qt::Key_A, Qt::ControlModifier);
+    EXPECT_EQ(textOf(2)->property("selectedText").toString(), vm->transcript().messages()[2].content);
 
     vm->setInputText(QStringLiteral("kept"));
     // Held for 0.7 s, in real time and in the events' timestamps; then the same press moved away does nothing.
