@@ -147,28 +147,13 @@ Page {
 
             ListSection {
                 visible: page.viewModel.showTopUpLink
-                Button {
-                    id: topUp
+                LinkButton {
                     objectName: "topUpLink"
                     Layout.fillWidth: true
-                    flat: true
-                    padding: 0
+                    icon: "creditcard"
+                    pixelSize: Theme.body.pixelSize
+                    text: page.viewModel.topUpLabel
                     onClicked: page.viewModel.openTopUp()
-                    Accessible.role: Accessible.Link
-                    Accessible.name: page.viewModel.topUpLabel
-                    contentItem: RowLayout {
-                        spacing: 10
-                        opacity: topUp.down ? 0.6 : 1.0
-                        SymbolIcon { name: "creditcard"; size: 20; color: Theme.accentGold }
-                        Text {
-                            textFormat: Text.PlainText
-                            Layout.fillWidth: true
-                            text: page.viewModel.topUpLabel
-                            font: Theme.body
-                            color: Theme.accentGold
-                        }
-                    }
-                    background: Item {}
                 }
             }
 

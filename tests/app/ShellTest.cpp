@@ -106,6 +106,8 @@ TEST(Screens, ShowServerTextPlainAndNameEveryControl) {
     QQuickWindow* window = screen.root()->window();
 
     checkEveryItem(screen, "sign-in");
+    for (const char* link : {"forgotLink", "signupLink"})
+        EXPECT_EQ(QAccessible::queryAccessibleInterface(screen.find(link))->role(), QAccessible::Link) << link;
     screen.render("sign-in");
     push(screen, "signupLink", "signUpButton");
     checkEveryItem(screen, "sign-up");
