@@ -21,7 +21,7 @@ Item {
             chat.viewModel.inputText = ""
         }
 
-        function test_typingEnablesSendAndReturnDoesNotSend() {
+        function test_typingEnablesSendReturnDoesNotSendAndTabThenSpaceSends() {
             const field = findChild(chat, "messageField")
             const send = findChild(chat, "sendButton")
             const before = chat.viewModel.messages.rowCount()
@@ -32,15 +32,6 @@ Item {
             compare(send.enabled, true)
             keyClick(Qt.Key_Return)
             compare(chat.viewModel.messages.rowCount(), before)
-            compare(chat.viewModel.inputText, "hi")
-        }
-
-        function test_tabReachesSendWhichSendsAndClearsTheField() {
-            const field = findChild(chat, "messageField")
-            const send = findChild(chat, "sendButton")
-            chat.viewModel.inputText = "  question  "
-            const before = chat.viewModel.messages.rowCount()
-            field.forceActiveFocus()
             keyClick(Qt.Key_Tab)
             verify(send.activeFocus)
             keyClick(Qt.Key_Space)
