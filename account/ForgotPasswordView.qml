@@ -10,6 +10,7 @@ Page {
     readonly property ForgotPasswordViewModel viewModel: ForgotPasswordViewModel {}
 
     title: "Forgot Password"
+    Accessible.name: title
     background: Rectangle { color: Theme.systemBackground }
     header: NavigationBar {
         title: page.title
@@ -22,6 +23,7 @@ Page {
         spacing: 18
 
         Label {
+            textFormat: Text.PlainText
             Layout.topMargin: 20
             text: "Reset your password"
             font: Theme.title2
@@ -30,6 +32,7 @@ Page {
             Accessible.name: text
         }
         Label {
+            textFormat: Text.PlainText
             Layout.fillWidth: true
             wrapMode: Text.Wrap
             text: "Enter your account email and we'll send you a reset link."
@@ -61,6 +64,7 @@ Page {
         LinkButton {
             objectName: "resetBackLink"
             text: "Back to sign in"
+            Accessible.role: Accessible.Button  // goes back: a button, drawn like a link
             onClicked: page.StackView.view.pop()
         }
     }

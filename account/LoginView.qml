@@ -40,6 +40,7 @@ StackView {
 
     initialItem: Page {
         objectName: "loginPage"
+        Accessible.name: "Sign in to Nimbo Chat"
         background: Rectangle { color: Theme.systemBackground }
 
         ScrollView {
@@ -53,6 +54,7 @@ StackView {
                 Item { Layout.preferredHeight: 96 }
 
                 Label {
+                    textFormat: Text.PlainText
                     Layout.alignment: Qt.AlignHCenter
                     text: "N\u00B7IMBO"
                     font.pixelSize: 30
@@ -62,6 +64,7 @@ StackView {
                     Accessible.name: "NIMBO"
                 }
                 Label {
+                    textFormat: Text.PlainText
                     Layout.alignment: Qt.AlignHCenter
                     Layout.bottomMargin: 18
                     text: "Sign in to Nimbo Chat"

@@ -3,7 +3,7 @@
 #include "account/AccountErrors.h"
 #include "api/NimboApi.h"
 #include "app/ui/Assign.h"
-#include "platform/async/Async.h"
+#include "app/session/OwnedFlow.h"
 
 namespace nimbo {
 
@@ -31,18 +31,18 @@ void LoginViewModel::doLogin() {
         return;
     }
     setBusy(true);
-    runAsync(
-        this,
+    // Nothing cancels a sign-in: it signs in even when this screen is gone by then.
+    runOwnedFlow(
+        session_, this,
         [email = email.toStdString(), password = password_.toStdString()] {
             api::NimboApi::shared().login(email, password);
         },
-        [this](Outcome<void> outcome) {
+        [this](const Outcome<void>& outcome) {
             setBusy(false);
-            if (outcome.ok()) {
-                if (session_) session_->setIsLoggedIn(true);
-            } else {
-                setErrorMessage(account::friendlyError(outcome.error()));
-            }
+            if (!outcome.ok()) setErrorMessage(account::friendlyError(outcome.error()));
+        },
+        [session = session_](const Outcome<void>& outcome) {
+            if (outcome.ok() && session) session->setIsLoggedIn(true);
         });
 }
 

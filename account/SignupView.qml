@@ -12,6 +12,7 @@ Page {
     readonly property SignupViewModel viewModel: SignupViewModel { session: page.session }
 
     title: "Sign Up"
+    Accessible.name: title
     background: Rectangle { color: Theme.systemBackground }
     header: NavigationBar {
         title: page.title
@@ -28,6 +29,7 @@ Page {
             spacing: 12
 
             Label {
+                textFormat: Text.PlainText
                 Layout.topMargin: 12
                 Layout.bottomMargin: 6
                 text: "Create your account"
@@ -90,6 +92,7 @@ Page {
                 objectName: "signupBackLink"
                 Layout.alignment: Qt.AlignHCenter
                 text: "Back to sign in"
+                Accessible.role: Accessible.Button  // goes back: a button, drawn like a link
                 onClicked: page.StackView.view.pop()
             }
         }

@@ -3,7 +3,7 @@
 #include "account/AccountErrors.h"
 #include "api/NimboApi.h"
 #include "app/ui/Assign.h"
-#include "platform/async/Async.h"
+#include "app/session/OwnedFlow.h"
 
 #include <QTextBoundaryFinder>
 
@@ -64,8 +64,9 @@ void SignupViewModel::doSignup() {
         return;
     }
     setBusy(true);
-    runAsync(
-        this,
+    // Nothing cancels a sign-up: a trial account signs in even when this screen is gone by then.
+    runOwnedFlow(
+        session_, this,
         [name = name.toStdString(), company = company.toStdString(), domain = primaryDomain(email).toStdString(),
          email = email.toStdString(), password = password_.toStdString()] {
             auto& api = api::NimboApi::shared();
@@ -77,23 +78,19 @@ void SignupViewModel::doSignup() {
                 return SignupOutcome::CreatedNotSignedIn;
             }
         },
-        [this](Outcome<SignupOutcome> outcome) {
+        [this](const Outcome<SignupOutcome>& outcome) {
             setBusy(false);
             if (!outcome.ok()) {
                 setErrorMessage(account::describeError(outcome.error(), QStringLiteral("Sign-up failed.")));
-                return;
-            }
-            switch (outcome.value()) {
-            case SignupOutcome::SignedIn:
-                if (session_) session_->setIsLoggedIn(true);
-                break;
-            case SignupOutcome::CreatedNotSignedIn:
+            } else if (outcome.value() == SignupOutcome::CreatedNotSignedIn) {
                 setInfoMessage(QStringLiteral("Account created \u2014 please sign in."));
-                break;
-            case SignupOutcome::PendingApproval:
-                setInfoMessage(QStringLiteral("Request received \u2014 check your email for an approval link, then sign in."));
-                break;
+            } else if (outcome.value() == SignupOutcome::PendingApproval) {
+                setInfoMessage(
+                    QStringLiteral("Request received \u2014 check your email for an approval link, then sign in."));
             }
+        },
+        [session = session_](const Outcome<SignupOutcome>& outcome) {
+            if (outcome.ok() && outcome.value() == SignupOutcome::SignedIn && session) session->setIsLoggedIn(true);
         });
 }
 

@@ -14,6 +14,7 @@ import Nimbo.Chat
 Page {
     id: page
     objectName: "chatView"
+    Accessible.name: "NIMBO Chat"
     property SessionStore session
 
     readonly property ChatViewModel viewModel: ChatViewModel { session: page.session }
@@ -37,6 +38,7 @@ Page {
                 anchors.verticalCenter: parent.verticalCenter
             }
             Text {
+                textFormat: Text.PlainText
                 text: entry.text
                 font: Theme.body
                 color: Theme.primaryText
@@ -60,6 +62,8 @@ Page {
             Menu {
                 id: menu
                 objectName: "chatMenu"
+                modal: true  // takes the keyboard; nothing beneath takes input while it is open
+                dim: false
                 x: menuButton.width - width
                 y: menuButton.height
                 MenuEntry {
@@ -104,7 +108,10 @@ Page {
     }
     Component {
         id: learningScreen
-        LearningSourcesView { StackView.onRemoved: page.viewModel.showLearningSources = false }
+        LearningSourcesView {
+            Accessible.name: "Learning Sources"
+            StackView.onRemoved: page.viewModel.showLearningSources = false
+        }
     }
     Component {
         id: deployScreen
@@ -127,6 +134,7 @@ Page {
                 width: parent.width - 2 * Theme.padding
                 spacing: 2
                 Label {
+                    textFormat: Text.PlainText
                     text: "NIMBO Chat"
                     font: Theme.headline
                     color: Theme.primaryText
@@ -134,6 +142,7 @@ Page {
                     Accessible.name: text
                 }
                 Label {
+                    textFormat: Text.PlainText
                     objectName: "headerSubtitle"
                     width: parent.width
                     elide: Text.ElideRight
@@ -188,6 +197,9 @@ Page {
                         text: row.content
                         readOnly: true
                         selectByMouse: true
+                        // Reached with Tab; Shift+arrows select and Ctrl+C copies.
+                        selectByKeyboard: true
+                        activeFocusOnTab: true
                         wrapMode: TextEdit.Wrap
                         textFormat: TextEdit.PlainText
                         font: Theme.body
@@ -195,7 +207,7 @@ Page {
                         selectionColor: row.isUser ? Theme.filledBackground : Theme.accentGold
                         selectedTextColor: row.isUser ? Theme.primaryText : Theme.black
                         Accessible.role: Accessible.StaticText
-                        Accessible.name: text
+                        Accessible.name: (row.isUser ? "You: " : "Nimbo: ") + text
                     }
                 }
             }
@@ -221,6 +233,7 @@ Page {
                         Accessible.name: "Busy"
                     }
                     Label {
+                        textFormat: Text.PlainText
                         text: "Nimbo is typing\u2026"
                         font: Theme.footnote
                         color: Theme.secondaryText
@@ -288,12 +301,18 @@ Page {
                     Accessible.role: Accessible.Button
                     Accessible.name: "Send"
                     Accessible.onPressAction: page.viewModel.sendMessage()
+                    activeFocusOnTab: true
+                    Keys.onSpacePressed: page.viewModel.sendMessage()
+                    Keys.onReturnPressed: page.viewModel.sendMessage()
+                    Keys.onEnterPressed: page.viewModel.sendMessage()
 
                     // "arrow.up.circle.fill": a filled gold disc with the arrow cut out.
                     Rectangle {
                         anchors.fill: parent
                         radius: width / 2
                         color: Theme.accentGold
+                        border.width: parent.activeFocus ? 2 : 0
+                        border.color: Theme.primaryText
                         SymbolIcon {
                             anchors.centerIn: parent
                             name: "arrow.up"
@@ -321,13 +340,14 @@ Page {
         Accessible.role: Accessible.Button
         Accessible.name: text
         contentItem: Text {
+            textFormat: Text.PlainText
             text: alertButton.text
             font: alertButton.font
             color: Theme.accentGold
             horizontalAlignment: Text.AlignHCenter
             verticalAlignment: Text.AlignVCenter
         }
-        background: Rectangle { color: alertButton.down ? Theme.separator : "transparent" }
+        background: Rectangle { color: alertButton.down || alertButton.visualFocus ? Theme.separator : "transparent" }
     }
 
     // Shown while the view model asks for it; closing it by either button clears the flag.
@@ -337,7 +357,9 @@ Page {
         parent: Overlay.overlay
         anchors.centerIn: parent
         width: Math.min(300, page.width - 48)
+        // Modal: it takes the keyboard (Tab stays inside) and nothing beneath takes input.
         modal: true
+        focus: true
         closePolicy: Popup.CloseOnEscape
         title: "Update available"
         // Waits for the screen to be in a window before it opens.
@@ -350,6 +372,7 @@ Page {
         Overlay.modal: Rectangle { color: Qt.rgba(0, 0, 0, 0.55) }
 
         header: Label {
+            textFormat: Text.PlainText
             topPadding: 20
             leftPadding: 20
             rightPadding: 20
@@ -363,6 +386,7 @@ Page {
         }
 
         contentItem: Label {
+            textFormat: Text.PlainText
             horizontalAlignment: Text.AlignHCenter
             wrapMode: Text.Wrap
             text: page.viewModel.updateMessage
@@ -379,6 +403,7 @@ Page {
                 spacing: 0
                 AlertButton {
                     objectName: "updateButton"
+                    focus: true
                     text: "Update"
                     onClicked: {
                         page.viewModel.openUpdate()

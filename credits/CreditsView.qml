@@ -10,6 +10,7 @@ import Nimbo.Credits
 Page {
     id: page
     objectName: "creditsPage"
+    Accessible.name: "Credits & Billing"
     property SessionStore session
 
     readonly property CreditsViewModel viewModel: CreditsViewModel {
@@ -73,6 +74,7 @@ Page {
                         Accessible.name: "Checking balance…"
                     }
                     Label {
+                        textFormat: Text.PlainText
                         text: "Checking balance…"
                         font: Theme.body
                         color: Theme.secondaryText
@@ -87,6 +89,7 @@ Page {
                     Layout.fillWidth: true
                     spacing: 6
                     Label {
+                        textFormat: Text.PlainText
                         text: "Balance unavailable"
                         font.pixelSize: Theme.subheadline.pixelSize
                         font.weight: Font.Bold
@@ -128,6 +131,7 @@ Page {
                         valueColor: Theme.secondaryText
                     }
                     Label {
+                        textFormat: Text.PlainText
                         objectName: "balanceWarning"
                         visible: text.length > 0
                         Layout.fillWidth: true
@@ -143,27 +147,13 @@ Page {
 
             ListSection {
                 visible: page.viewModel.showTopUpLink
-                Button {
-                    id: topUp
+                LinkButton {
                     objectName: "topUpLink"
                     Layout.fillWidth: true
-                    flat: true
-                    padding: 0
+                    icon: "creditcard"
+                    pixelSize: Theme.body.pixelSize
+                    text: page.viewModel.topUpLabel
                     onClicked: page.viewModel.openTopUp()
-                    Accessible.role: Accessible.Link
-                    Accessible.name: page.viewModel.topUpLabel
-                    contentItem: RowLayout {
-                        spacing: 10
-                        opacity: topUp.down ? 0.6 : 1.0
-                        SymbolIcon { name: "creditcard"; size: 20; color: Theme.accentGold }
-                        Text {
-                            Layout.fillWidth: true
-                            text: page.viewModel.topUpLabel
-                            font: Theme.body
-                            color: Theme.accentGold
-                        }
-                    }
-                    background: Item {}
                 }
             }
 
@@ -181,6 +171,7 @@ Page {
         spacing: 6
 
         Label {
+            textFormat: Text.PlainText
             visible: section.title.length > 0
             Layout.leftMargin: Theme.padding
             text: section.title
@@ -224,6 +215,7 @@ Page {
             spacing: 8
             SymbolIcon { name: plan.icon; size: 18; color: Theme.accentGold }
             Label {
+                textFormat: Text.PlainText
                 text: plan.title
                 font.pixelSize: Theme.subheadline.pixelSize
                 font.weight: Font.Bold
@@ -233,6 +225,7 @@ Page {
             }
         }
         Label {
+            textFormat: Text.PlainText
             Layout.fillWidth: true
             wrapMode: Text.Wrap
             text: plan.detail
@@ -242,6 +235,7 @@ Page {
             Accessible.name: text
         }
         Label {
+            textFormat: Text.PlainText
             text: plan.badge
             font.pixelSize: Theme.caption2.pixelSize
             font.weight: Font.Bold
@@ -261,6 +255,7 @@ Page {
         Layout.fillWidth: true
 
         Label {
+            textFormat: Text.PlainText
             text: figure.label
             font: Theme.body
             color: Theme.primaryText
@@ -269,6 +264,7 @@ Page {
         }
         Item { Layout.fillWidth: true }
         Label {
+            textFormat: Text.PlainText
             objectName: figure.objectName + "Value"
             text: figure.value
             font.pixelSize: Theme.body.pixelSize

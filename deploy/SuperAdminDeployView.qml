@@ -9,6 +9,7 @@ import Nimbo.Deploy
 Page {
     id: page
     objectName: "deployPage"
+    Accessible.name: "Deploy"
 
     readonly property SuperAdminDeployViewModel viewModel: SuperAdminDeployViewModel {
         objectName: "viewModel"
@@ -36,6 +37,7 @@ Page {
             Accessible.name: "Checking access…"
         }
         Label {
+            textFormat: Text.PlainText
             Layout.alignment: Qt.AlignHCenter
             text: "Checking access…"
             color: Theme.secondaryText
@@ -57,6 +59,7 @@ Page {
             color: Theme.secondaryText
         }
         Label {
+            textFormat: Text.PlainText
             Layout.alignment: Qt.AlignHCenter
             text: "Superadmin access required"
             font: Theme.headline
@@ -81,6 +84,7 @@ Page {
             Item { Layout.preferredHeight: 2 }
 
             Text {
+                textFormat: Text.PlainText
                 Layout.fillWidth: true
                 wrapMode: Text.Wrap
                 text: "Runs the channel-sequenced deploy workflow: secondary channel deploys + "
@@ -113,16 +117,19 @@ Page {
                             objectName: "environment_" + modelData
                             width: parent.width / 2
                             height: parent.height
-                            checkable: true
                             topInset: 0
                             bottomInset: 0
                             leftInset: 0
                             rightInset: 0
+                            // Follows the view model only: tapping the selected segment again keeps it selected.
                             checked: page.viewModel.environment === modelData
                             onClicked: page.viewModel.environment = modelData
                             Accessible.role: Accessible.PageTab
                             Accessible.name: modelData
+                            Accessible.checkable: true
+                            Accessible.checked: checked
                             contentItem: Text {
+                                textFormat: Text.PlainText
                                 text: segment.modelData
                                 horizontalAlignment: Text.AlignHCenter
                                 verticalAlignment: Text.AlignVCenter
@@ -160,6 +167,7 @@ Page {
                         Accessible.ignored: true
                     }
                     Text {
+                        textFormat: Text.PlainText
                         anchors.centerIn: parent
                         visible: !page.viewModel.isTriggering
                         text: page.viewModel.triggerLabel
@@ -189,6 +197,7 @@ Page {
             }
 
             Text {
+                textFormat: Text.PlainText
                 objectName: "waitingLine"
                 visible: page.viewModel.isWaitingForRun
                 text: "Waiting for the run to appear…"

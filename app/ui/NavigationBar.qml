@@ -25,11 +25,18 @@ ToolBar {
         contentItem: Row {
             spacing: 0
             SymbolIcon { name: "chevron.left"; size: 28; color: Theme.accentGold; anchors.verticalCenter: parent.verticalCenter }
-            Text { text: "Back"; color: Theme.accentGold; font: Theme.body; anchors.verticalCenter: parent.verticalCenter }
+            Text {
+                text: "Back"
+                textFormat: Text.PlainText
+                color: Theme.accentGold
+                font: Theme.body
+                anchors.verticalCenter: parent.verticalCenter
+            }
         }
     }
 
     Label {
+        textFormat: Text.PlainText
         anchors.centerIn: parent
         width: parent.width - 2 * Math.max(backButton.width, trailingSlot.width) - 16
         horizontalAlignment: Text.AlignHCenter

@@ -34,6 +34,7 @@ Button {
                 Accessible.ignored: true
             }
             Text {
+                textFormat: Text.PlainText
                 text: control.text
                 color: Theme.black
                 font.pixelSize: 17

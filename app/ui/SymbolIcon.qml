@@ -20,6 +20,7 @@ Text {
     })
 
     text: glyphs[name] !== undefined ? glyphs[name] : name
+    textFormat: Text.PlainText
     font.family: "Material Icons"
     font.pixelSize: size
     renderType: Text.QtRendering

@@ -1,102 +1,152 @@
-// The session store, the root view's switch, and the account screens as a person sees them.
+// The root view's switch, and every screen of the app as a screen reader meets it, fed
+// with hostile server text.
+#include "api/Json.h"
 #include "app/session/SessionStore.h"
+#include "chat/UpdateChecker.h"
 
 #include "QmlScreen.h"
 #include "TestEnvironment.h"
 
+#include <QAccessible>
+#include <QQmlContext>
 #include <QQuickItem>
-#include <QSignalSpy>
-#include <QVariant>
+#include <QQuickWindow>
+#include <QTest>
 #include <gtest/gtest.h>
+
+#include <set>
 
 using namespace nimbo;
 using namespace std::chrono_literals;
+using test::ScriptedResponse;
 
 namespace {
 
-TEST(SessionStore, StartsSignedOutAndNotifiesEveryAssignment) {
-    SessionStore store;
-    EXPECT_FALSE(store.isLoggedIn());
-    QSignalSpy spy(&store, &SessionStore::isLoggedInChanged);
-    store.setIsLoggedIn(false);
-    store.setIsLoggedIn(true);
-    store.setIsLoggedIn(true);
-    EXPECT_EQ(spy.count(), 3);
-    EXPECT_TRUE(store.isLoggedIn());
+// Every item in the window: list delegates, hidden items, and popups open or not.
+void collect(QObject* object, std::set<QObject*>& seen, std::vector<QQuickItem*>& items) {
+    if (!object || !seen.insert(object).second) return;
+    if (auto* item = qobject_cast<QQuickItem*>(object)) {
+        items.push_back(item);
+        for (QQuickItem* child : item->childItems()) collect(child, seen, items);
+    }
+    if (object->inherits("QQuickPopup"))
+        if (auto* content = object->property("contentItem").value<QQuickItem*>()) collect(content->parentItem(), seen, items);
+    for (QObject* child : object->children()) collect(child, seen, items);
 }
 
-TEST(RootView, FollowsTheSessionAndDiscardsWhatWasPushed) {
+bool isInteractive(const QAccessibleInterface* a, const QQuickItem* item) {
+    static const std::set<QAccessible::Role> roles{QAccessible::Button,   QAccessible::Link,      QAccessible::CheckBox,
+                                                   QAccessible::RadioButton, QAccessible::EditableText, QAccessible::PageTab,
+                                                   QAccessible::MenuItem, QAccessible::ButtonMenu, QAccessible::ComboBox};
+    return roles.count(a->role()) > 0 || item->activeFocusOnTab();
+}
+
+// Every text is plain text (a field's own placeholder aside) and every control has a name.
+void checkEveryItem(const test::QmlScreen& screen, const char* where) {
+    std::set<QObject*> seen;
+    std::vector<QQuickItem*> items;
+    collect(screen.root()->window()->contentItem(), seen, items);
+    for (QQuickItem* item : items) {
+        const QString text = item->property("text").toString();
+        const QQmlContext* context = qmlContext(item);
+        const std::string what = std::string(where) + ": " + item->metaObject()->className() + " '" + text.toStdString() +
+                                 "' in " + (context ? context->baseUrl().fileName().toStdString() : "?");
+        // Not drawn: a field's own placeholder, and a style's default part that the screen replaced.
+        const bool drawn = item->parentItem() && item->parentItem()->property("placeholderText") != text;
+        if ((item->inherits("QQuickText") || item->inherits("QQuickTextEdit")) && drawn) {
+            EXPECT_EQ(item->property("textFormat").toInt(), Qt::PlainText) << what;
+        }
+        const QAccessibleInterface* a = QAccessible::queryAccessibleInterface(item);
+        if (a && isInteractive(a, item)) { EXPECT_FALSE(a->text(QAccessible::Name).isEmpty()) << what; }
+    }
+}
+
+void click(test::QmlScreen& screen, const char* name) {
+    auto* item = qobject_cast<QQuickItem*>(screen.find(name));
+    ASSERT_NE(item, nullptr) << name;
+    QTest::mouseClick(item->window(), Qt::LeftButton, {}, item->mapToScene(item->boundingRect().center()).toPoint());
+}
+
+void push(test::QmlScreen& screen, const char* link, const char* shows) {
+    click(screen, link);
+    ASSERT_TRUE(test::waitUntil([&] { return screen.isShown(shows); }));
+    test::spinFor(400ms);  // the push transition
+}
+
+TEST(Screens, ShowServerTextPlainAndNameEveryControl) {
+    QAccessible::setActive(true);
     test::resetServers();
+    test::ScriptedServer& server = test::productionServer();
+    const std::string hostile = "<img src=\"" + server.base() + "/x.png\"><b>x</b>";
+    server.on("GET", "/api/agent/latest-version",
+              ScriptedResponse{200, api::Json{{"version", "99." + hostile}, {"url", "https://store.example"}}.dump()});
+    bool checked = false;
+    UpdateChecker::shared().checkOnLaunch([&](bool) { checked = true; });
+    ASSERT_TRUE(test::waitUntil([&] { return checked; }));
+    server.on("GET", "/api/auth/me", ScriptedResponse{200, api::Json{{"email", hostile}, {"isSuperAdmin", true}}.dump()});
+    server.on("GET", "/api/v1/credits/balance", ScriptedResponse{200, R"({"companyBalance":300})"});
+    server.on("POST", "/api/superadmin/deploy", ScriptedResponse{200, R"({"triggered":true,"dispatchedAtUtc":"t"})"});
+    server.on("GET", "/api/superadmin/deploy/status", ScriptedResponse{200, api::Json{{"runs", {{{"runId", 7},
+        {"status", hostile}, {"jobs", {{{"name", hostile}, {"steps", {{{"name", hostile}}}}}}}}}}}.dump()});
+
     SessionStore session;
     test::QmlScreen screen(R"(
         import QtQuick
+        import Nimbo.Session
         import Nimbo.App
-        RootView { }
+        import Nimbo.Learning
+        Item {
+            id: window
+            property SessionStore session
+            RootView { anchors.fill: parent; session: window.session }
+            PermissionPromptHost { anchors.fill: parent }
+        }
     )", {{"session", QVariant::fromValue(&session)}});
     ASSERT_TRUE(screen.warnings().isEmpty()) << screen.warnings().join("\n").toStdString();
-    EXPECT_TRUE(screen.isShown("loginPage"));
+    QQuickWindow* window = screen.root()->window();
 
-    // Push the sign-up screen, then sign in: the whole sign-in navigation goes.
-    QMetaObject::invokeMethod(screen.find("signupLink"), "clicked");
-    ASSERT_TRUE(test::waitUntil([&] { return screen.find("signUpButton") != nullptr; }));
+    checkEveryItem(screen, "sign-in");
+    for (const char* link : {"forgotLink", "signupLink"})
+        EXPECT_EQ(QAccessible::queryAccessibleInterface(screen.find(link))->role(), QAccessible::Link) << link;
+    screen.render("sign-in");
+    push(screen, "signupLink", "signUpButton");
+    checkEveryItem(screen, "sign-up");
+    screen.render("sign-up");
+    click(screen, "signupBackLink");
+    ASSERT_TRUE(test::waitUntil([&] { return !screen.find("signUpButton"); }));
+    push(screen, "forgotLink", "sendButton");
+    checkEveryItem(screen, "password reset");
+    screen.render("forgot-password");
+
+    // Signing in replaces the whole sign-in navigation, the pushed screen included.
     session.setIsLoggedIn(true);
-    test::spinFor(50ms);
+    ASSERT_TRUE(test::waitUntil([&] { return screen.find("updateAlert")->property("opened").toBool(); }));
     EXPECT_EQ(screen.find("loginPage"), nullptr);
-    EXPECT_EQ(screen.find("signUpButton"), nullptr);
+    ASSERT_TRUE(test::waitUntil([&] { return screen.find("headerSubtitle")->property("text") == QString::fromStdString(hostile); }));
+    checkEveryItem(screen, "chat");
+    window->grabWindow();
+    test::spinFor(300ms);
+    for (const test::RecordedRequest& r : server.requests()) EXPECT_NE(r.path, "/x.png");  // no markup, no image fetch
+
+    QMetaObject::invokeMethod(screen.find("updateAlert"), "close");
+    // The pushed screens, the deploy console with a run.
+    QObject* chat = screen.find("chatView")->property("viewModel").value<QObject*>();
+    for (const char* flag : {"showCredits", "showLearningSources", "showSuperAdminDeploy"}) {
+        chat->setProperty(flag, true);
+        test::spinFor(500ms);
+        checkEveryItem(screen, flag);
+    }
+    ASSERT_TRUE(test::waitUntil([&] { return screen.isShown("deployBody"); }));
+    click(screen, "triggerButton");
+    ASSERT_TRUE(test::waitUntil([&] { return server.requests().back().path == "/api/superadmin/deploy/status"; }));
+    test::spinFor(300ms);
+    checkEveryItem(screen, "deploy runs");
 
     // Signing out builds a fresh sign-in screen with empty fields.
     session.setIsLoggedIn(false);
-    test::spinFor(50ms);
-    EXPECT_TRUE(screen.isShown("loginPage"));
+    ASSERT_TRUE(test::waitUntil([&] { return screen.isShown("loginPage"); }));
     EXPECT_EQ(screen.find("emailField")->property("text").toString(), "");
     EXPECT_TRUE(screen.warnings().isEmpty()) << screen.warnings().join("\n").toStdString();
-}
-
-void type(test::QmlScreen& screen, const char* field, const QString& text) {
-    QObject* item = screen.find(field);
-    ASSERT_NE(item, nullptr) << field;
-    item->setProperty("text", text);
-    QMetaObject::invokeMethod(item, "textEdited");
-}
-
-TEST(AccountScreens, RenderWithoutWarnings) {
-    test::resetServers();
-    test::productionServer().on("POST", "/api/auth/local-login",
-                                test::ScriptedResponse{401, R"({"error":"nope"})"});
-    SessionStore session;
-    test::QmlScreen login(R"(
-        import QtQuick
-        import Nimbo.Account
-        LoginView { }
-    )", {{"session", QVariant::fromValue(&session)}});
-    ASSERT_TRUE(login.warnings().isEmpty()) << login.warnings().join("\n").toStdString();
-    EXPECT_FALSE(login.render("sign-in").isEmpty());
-    type(login, "emailField", "ann@example.com");
-    type(login, "passwordField", "wrong-password");
-    QMetaObject::invokeMethod(login.find("signInButton"), "clicked");
-    ASSERT_TRUE(test::waitUntil([&] { return login.find("errorLine")->property("visible").toBool(); }));
-    EXPECT_EQ(login.find("errorLine")->property("text").toString(), "Invalid email or password.");
-    login.render("sign-in-error");
-
-    QMetaObject::invokeMethod(login.find("signupLink"), "clicked");
-    ASSERT_TRUE(test::waitUntil([&] { return login.find("signUpButton") != nullptr; }));
-    test::spinFor(400ms);  // the push transition
-    type(login, "nameField", "Ann Lee");
-    type(login, "companyField", "Acme");
-    type(login, "signupEmailField", "ann@acme.io");
-    QMetaObject::invokeMethod(login.find("signUpButton"), "clicked");
-    EXPECT_EQ(login.find("signupErrorLine")->property("text").toString(), "All fields are required.");
-    login.render("sign-up");
-    QMetaObject::invokeMethod(login.find("signupBackLink"), "clicked");
-    ASSERT_TRUE(test::waitUntil([&] { return login.find("signUpButton") == nullptr; }));
-
-    QMetaObject::invokeMethod(login.find("forgotLink"), "clicked");
-    ASSERT_TRUE(test::waitUntil([&] { return login.find("sendButton") != nullptr; }));
-    test::spinFor(400ms);
-    QMetaObject::invokeMethod(login.find("sendButton"), "clicked");
-    EXPECT_EQ(login.find("resetInfoLine")->property("text").toString(), "Enter your account email.");
-    login.render("forgot-password");
-    EXPECT_TRUE(login.warnings().isEmpty()) << login.warnings().join("\n").toStdString();
 }
 
 }  // namespace

@@ -23,31 +23,21 @@ inline constexpr const char* kMePath = "/api/auth/me";
 inline constexpr const char* kVersionPath = "/api/agent/latest-version";
 inline const QString kGreeting = QStringLiteral("Hi! I'm Nimbo. Ask me anything to get started.");
 
-inline std::string versionAnswer(const std::string& version, const std::string& url = "https://store.example/nimbo") {
-    return api::toCompactJson(api::Json{{"version", version}, {"url", url}});
-}
-
 // Runs one version check against the production server answering `version` and
 // waits for it, so the shared checker holds an update (newer version) or none.
-inline void settleUpdateChecker(const std::string& version) {
-    productionServer().on("GET", kVersionPath, ScriptedResponse{200, versionAnswer(version)});
+inline void settleUpdateChecker(const std::string& version, const std::string& url = "https://store.example/nimbo") {
+    productionServer().on("GET", kVersionPath, ScriptedResponse{200, api::Json{{"version", version}, {"url", url}}.dump()});
     bool done = false;
     UpdateChecker::shared().checkOnLaunch([&done](bool) { done = true; });
     EXPECT_TRUE(waitUntil([&] { return done; }));
 }
 
-// The bodies of the chat requests the production server received, in arrival order.
-inline std::vector<api::Json> chatBodies() {
+// The bodies of the requests to `path` the production server received, in arrival order.
+inline std::vector<api::Json> bodiesTo(const std::string& path = kChatPath) {
     std::vector<api::Json> bodies;
     for (const RecordedRequest& r : productionServer().requests())
-        if (r.path == kChatPath) bodies.push_back(api::Json::parse(r.body));
+        if (r.path == path) bodies.push_back(r.body.empty() ? api::Json() : api::Json::parse(r.body));
     return bodies;
-}
-
-inline std::size_t requestsTo(const ScriptedServer& server, const std::string& path) {
-    std::size_t count = 0;
-    for (const RecordedRequest& r : server.requests()) count += r.path == path ? 1 : 0;
-    return count;
 }
 
 // A chat route that echoes the message as the reply, with an optional conversation id.
@@ -55,7 +45,7 @@ inline void scriptEcho(const std::string& conversationId = {}) {
     productionServer().on("POST", kChatPath, [conversationId](const RecordedRequest& r) {
         api::Json reply{{"reply", "echo: " + api::Json::parse(r.body).value("message", std::string())}};
         if (!conversationId.empty()) reply["conversationId"] = conversationId;
-        return ScriptedResponse{200, api::toCompactJson(reply)};
+        return ScriptedResponse{200, reply.dump()};
     });
 }
 
@@ -79,10 +69,7 @@ class RecordingOpener : public platform::UrlOpener {
 public:
     RecordingOpener() { install(this); }
     ~RecordingOpener() override { install(nullptr); }
-    bool open(const QString& url) override {
-        opened << url;
-        return true;
-    }
+    bool open(const QString& url) override { return opened << url, true; }
     QStringList opened;
 };
 

@@ -21,18 +21,7 @@ Item {
             chat.viewModel.inputText = ""
         }
 
-        function test_sendButtonFollowsTheTrimmedInput() {
-            const send = findChild(chat, "sendButton")
-            compare(send.enabled, false)
-            chat.viewModel.inputText = " \n\t "
-            compare(send.enabled, false)
-            chat.viewModel.inputText = "  a "
-            compare(send.enabled, true)
-            chat.viewModel.inputText = ""
-            compare(send.enabled, false)
-        }
-
-        function test_typingEnablesSendAndReturnDoesNotSend() {
+        function test_typingEnablesSendReturnDoesNotSendAndTabThenSpaceSends() {
             const field = findChild(chat, "messageField")
             const send = findChild(chat, "sendButton")
             const before = chat.viewModel.messages.rowCount()
@@ -43,15 +32,9 @@ Item {
             compare(send.enabled, true)
             keyClick(Qt.Key_Return)
             compare(chat.viewModel.messages.rowCount(), before)
-            compare(chat.viewModel.inputText, "hi")
-        }
-
-        function test_tapSendsAndClearsTheField() {
-            const field = findChild(chat, "messageField")
-            const send = findChild(chat, "sendButton")
-            chat.viewModel.inputText = "  question  "
-            const before = chat.viewModel.messages.rowCount()
-            mouseClick(send)
+            keyClick(Qt.Key_Tab)
+            verify(send.activeFocus)
+            keyClick(Qt.Key_Space)
             compare(chat.viewModel.messages.rowCount(), before + 1)
             compare(field.text, "")
             compare(send.enabled, false)
@@ -64,8 +47,6 @@ Item {
             compare(menu.itemAt(0).text, "Credits & Billing")
             compare(menu.itemAt(1).text, "Learning Sources")
             compare(menu.itemAt(2).text, "Deploy (superadmin)")
-            compare(findChild(chat, "menuButton").Accessible.name, "Menu")
-            compare(findChild(chat, "sendButton").Accessible.name, "Send")
         }
     }
 }

@@ -5,7 +5,6 @@
 #include <QDir>
 #include <QImage>
 #include <QQmlComponent>
-#include <QQmlContext>
 #include <QQuickItem>
 
 namespace nimbo::test {
@@ -19,13 +18,9 @@ QmlScreen::QmlScreen(const QString& qml, const QVariantMap& initialProperties)
     window_->setColor(Qt::black);
     QQmlComponent component(&engine_);
     component.setData(qml.toUtf8(), QUrl(QStringLiteral("qrc:/nimbo-test/Screen.qml")));
-    QObject* object = component.createWithInitialProperties(initialProperties);
+    root_ = qobject_cast<QQuickItem*>(component.createWithInitialProperties(initialProperties));
     for (const QQmlError& e : component.errors()) warnings_ << e.toString();
-    root_ = qobject_cast<QQuickItem*>(object);
-    if (!root_) {
-        delete object;
-        return;
-    }
+    if (!root_) return;  // failed to load
     root_->setParentItem(window_->contentItem());
     root_->setSize(QSizeF(390, 844));
     window_->show();
@@ -33,12 +28,21 @@ QmlScreen::QmlScreen(const QString& qml, const QVariantMap& initialProperties)
 }
 
 QmlScreen::~QmlScreen() {
-    delete root_;
-    window_.reset();
+    delete root_;  // before its window
+}
+
+static QQuickItem* findItem(QQuickItem* from, const QString& objectName) {
+    for (QQuickItem* child : from->childItems()) {
+        if (child->objectName() == objectName) return child;
+        if (QQuickItem* found = findItem(child, objectName)) return found;
+    }
+    return nullptr;
 }
 
 QObject* QmlScreen::find(const QString& objectName) const {
-    return root_ ? root_->findChild<QObject*>(objectName) : nullptr;
+    if (!root_) return nullptr;
+    if (QObject* found = root_->findChild<QObject*>(objectName)) return found;
+    return findItem(window_->contentItem(), objectName);  // list delegates and open popups
 }
 
 bool QmlScreen::isShown(const QString& objectName) const {

@@ -2,7 +2,6 @@
 // Loads a piece of QML (usually one screen) into a phone-sized offscreen window,
 // collects QML warnings, and renders it to PNG.
 
-#include <QObject>
 #include <QQmlEngine>
 #include <QQuickWindow>
 #include <QString>
@@ -22,8 +21,8 @@ public:
     ~QmlScreen();
 
     QQuickItem* root() const { return root_; }
-    QQmlEngine& engine() { return engine_; }
-    // The first object below the root with this objectName, or nullptr.
+    // The first object below the root with this objectName (list delegates and open
+    // popups included), or nullptr.
     QObject* find(const QString& objectName) const;
     // Whether the item with this objectName exists and is visible.
     bool isShown(const QString& objectName) const;
