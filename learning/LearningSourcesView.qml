@@ -158,6 +158,8 @@ Page {
                             checkable: false
                             checked: row.isOn
                             padding: 0
+                            // No text of its own: the row's title names it.
+                            contentItem: Item { implicitWidth: 51; implicitHeight: 31 }
                             indicator: Rectangle {
                                 implicitWidth: 51
                                 implicitHeight: 31
