@@ -2,6 +2,7 @@
 
 #include "chat/UpdateChecker.h"
 #include "learning/CalendarSyncManager.h"
+#include "learning/LearningSourceSwitches.h"
 #include "platform/async/Async.h"
 #include "platform/http/HttpClient.h"
 
@@ -14,6 +15,9 @@ NimboChatApp::NimboChatApp(QObject* parent) : QObject(parent), session_(new Sess
     platform::http::initialise();  // before any worker thread exists
     UpdateChecker::shared().checkOnLaunch();
     CalendarSyncManager::registerBackgroundTask();
+    connect(session_, &SessionStore::isLoggedInChanged, this, [this] {
+        if (!session_->isLoggedIn()) LearningSourceSwitches::shared().endSession();
+    });
 }
 
 NimboChatApp::~NimboChatApp() {

@@ -89,8 +89,9 @@ void LearningSourceSwitches::turnOn(const LearningSourceCategory& category, QObj
 // Granted connects; otherwise the switch stays off with a toast naming the permission.
 void LearningSourceSwitches::connectWithPermission(const LearningSourceCategory& category, const Say& show) {
     const LearningSourceCategory* c = &category;  // catalogue entries live for the process
-    requestAccess(category.permissionKind, [this, c, show](bool granted) {
+    requestAccess(category.permissionKind, [this, c, show, session = session_.get_token()](bool granted) {
         emit permissionAnswered();
+        if (session.stop_requested()) return;
         if (granted) {
             finishConnect(*c, show);
             return;
@@ -124,6 +125,13 @@ void LearningSourceSwitches::turnOff(const LearningSourceCategory& category) {
     if (running == collection_.end()) return;
     running->second.request_stop();
     collection_.erase(running);  // a later turn-on starts afresh
+}
+
+void LearningSourceSwitches::endSession() {
+    session_.request_stop();
+    session_ = {};
+    for (auto& [id, running] : collection_) running.request_stop();
+    collection_.clear();
 }
 
 void LearningSourceSwitches::requestAccess(Kind kind, std::function<void(bool)> done) {

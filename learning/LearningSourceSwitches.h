@@ -3,8 +3,9 @@
 // lives for the whole process, so a turn-on flow waiting for a permission answer
 // completes (switch stored on, service told, Calendar synced and its refresh
 // scheduled) even when the screen that started it is gone; only its toast needs that
-// screen. Switching a category off wins over its work in flight: nothing started
-// before that moment uploads, reschedules or shows afterwards. UI thread only.
+// screen. Switching a category off, or the session ending, wins over work in flight:
+// nothing started before that moment uploads, reschedules or shows afterwards.
+// UI thread only.
 
 #include "learning/LearningSourceTypes.h"
 #include "platform/device/PermissionCenter.h"
@@ -39,8 +40,12 @@ public:
     void turnOn(const LearningSourceCategory& category, QObject* screen, Say say);
     // Off at once: stored off, its work in flight stopped, the Calendar refresh withdrawn.
     void turnOff(const LearningSourceCategory& category);
-    // Requested once category `id` is next switched off.
+    // Requested once category `id` is next switched off, or the session ends.
     std::stop_token collectionToken(const QString& id);
+    // The session ended: work started before stops where it is (no upload, reschedule
+    // or toast), and answers to prompts shown before connect nothing. Switches keep
+    // their stored values.
+    void endSession();
 
     // The operating-system permission a category kind asks for, if any, and its name.
     static std::optional<platform::Permission> permissionFor(LearningSourcePermissionKind kind);
@@ -63,6 +68,7 @@ private:
     void requestMotionAccess(std::function<void(bool)> done);
 
     std::map<QString, std::stop_source> collection_;
+    std::stop_source session_;
     LocationPermissionDelegate* locationManagerDelegate_;
 };
 

@@ -3,6 +3,7 @@
 // starts (with stand-ins for the device services and scripted servers), and the
 // screen as drawn, walked by mouse and keyboard.
 #include "learning/CalendarSyncManager.h"
+#include "learning/LearningSourceSwitches.h"
 #include "learning/LearningSourcesApi.h"
 #include "learning/LearningSourcesViewModel.h"
 
@@ -222,6 +223,14 @@ TEST_F(Learning, SwitchingOffWinsOverWorkInFlight) {
     EXPECT_EQ(scheduler.whats, (std::vector<QString>{"cancel"}));  // nothing rescheduled
     EXPECT_EQ(production.requestCount(), 3u);
     EXPECT_EQ(vm.toastMessage(), "Calendar connected.");  // and nothing shown for the network
+
+    // The session ending stops what it started in the same way, and keeps the switch.
+    turn(vm, "calendar", true);
+    ASSERT_TRUE(test::waitUntil([&] { return production.requestCount() == 5; }));  // the upload is held again
+    LearningSourceSwitches::shared().endSession();
+    test::spinFor(1500ms);
+    EXPECT_TRUE(stored("calendar"));
+    EXPECT_EQ(scheduler.whats, (std::vector<QString>{"cancel"}));
 }
 
 TEST_F(Learning, TurningOffCancelsTheRefreshThenAsksWhetherToDelete) {
