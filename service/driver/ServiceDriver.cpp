@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <optional>
@@ -163,7 +164,7 @@ std::optional<std::string> queryDatabase(const std::filesystem::path &file, cons
     return value;
 }
 
-int runProgram(const std::vector<std::string> &args, int timeoutSeconds, std::string *errors)
+int runProgram(const std::vector<std::string> &args, int timeoutSeconds, std::string *errors, std::string *output)
 {
     const TempFolder folder;
     std::vector<std::string> command{programPath()};
@@ -176,11 +177,15 @@ int runProgram(const std::vector<std::string> &args, int timeoutSeconds, std::st
     }
     if (errors)
         *errors = readFile(folder.path() / "err");
+    if (output)
+        *output = readFile(folder.path() / "out");
     return status.value_or(-1);
 }
 
 Client::Client(int port, int timeoutSeconds) : http_("127.0.0.1", port)
 {
+    std::signal(SIGPIPE, SIG_IGN); // a refused upload ends in a closed connection, not a signal
+
     http_.set_connection_timeout(timeoutSeconds, 0);
     http_.set_read_timeout(timeoutSeconds, 0);
     http_.set_write_timeout(timeoutSeconds, 0);
@@ -197,17 +202,17 @@ Reply Client::post(const std::string &path, const Json &body)
 }
 
 Reply Client::send(const std::string &method, const std::string &path, const std::string &body,
-                   const std::string &contentType)
+                   const std::string &contentType, const httplib::Headers &headers)
 {
     httplib::Request request;
     request.method = method;
     request.path = path;
+    request.body = body;
+    request.headers = headers;
     if (!cookie_.empty())
         request.headers.emplace("Cookie", cookie_);
-    if (!body.empty()) {
-        request.body = body;
+    if (method != "GET" && !contentType.empty())
         request.headers.emplace("Content-Type", contentType);
-    }
     Reply reply;
     const auto result = http_.send(request);
     if (!result) {

@@ -39,14 +39,19 @@ Json signupBody(const std::string &email, const std::string &password)
                 {"servicesRequested", Json::array({"chat"})}};
 }
 
-::testing::AssertionResult refused(const Reply &reply, int status)
+::testing::AssertionResult refused(const Reply &reply, int status, const std::string &error)
 {
     if (reply.status != status)
         return ::testing::AssertionFailure() << "status " << reply.status << " instead of " << status << ": "
                                              << reply.body.substr(0, 200);
-    if (reply.error().empty())
-        return ::testing::AssertionFailure() << "no JSON \"error\" text in: " << reply.body.substr(0, 200);
+    if (reply.error().empty() || (!error.empty() && reply.error() != error))
+        return ::testing::AssertionFailure() << "not the expected \"error\" text in: " << reply.body.substr(0, 200);
     return ::testing::AssertionSuccess();
+}
+
+int64_t balanceOf(Client &client)
+{
+    return client.get("/api/v1/credits/balance").json["user"]["balance"].get<int64_t>();
 }
 
 } // namespace nimbo::service_test

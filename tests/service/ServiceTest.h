@@ -46,7 +46,11 @@ protected:
 // The signup body with all seven keys valid for `email`.
 Json signupBody(const std::string &email, const std::string &password = "trial-password-1");
 
-// True when `reply` is a refusal with the given status and a non-empty JSON "error" text.
-::testing::AssertionResult refused(const Reply &reply, int status);
+// True when `reply` is a refusal with the given status and a non-empty JSON "error" text
+// (that text exactly, when given).
+::testing::AssertionResult refused(const Reply &reply, int status, const std::string &error = "");
+
+// The signed-in user's own credit balance.
+int64_t balanceOf(Client &client);
 
 } // namespace nimbo::service_test
