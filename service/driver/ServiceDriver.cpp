@@ -13,7 +13,9 @@
 
 #include <sqlite3.h>
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -162,6 +164,27 @@ std::optional<std::string> queryDatabase(const std::filesystem::path &file, cons
     }
     sqlite3_close(db);
     return value;
+}
+
+int connectToLoopback(int port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0)
+        return fd;
+    if (fd >= 0)
+        ::close(fd);
+    return -1;
+}
+
+bool sendSlowly(int fd, char byte)
+{
+    char answer[512];
+    const ssize_t got = ::recv(fd, answer, sizeof answer, MSG_DONTWAIT);
+    return got < 0 && errno == EAGAIN && ::send(fd, &byte, 1, MSG_NOSIGNAL) == 1;
 }
 
 int runProgram(const std::vector<std::string> &args, int timeoutSeconds, std::string *errors, std::string *output)

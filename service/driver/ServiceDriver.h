@@ -59,6 +59,13 @@ private:
 int runProgram(const std::vector<std::string> &args, int timeoutSeconds, std::string *errors = nullptr,
                std::string *output = nullptr);
 
+// A TCP connection to 127.0.0.1:`port` as a plain socket (-1 when it cannot connect), for
+// clients that misbehave on purpose.
+int connectToLoopback(int port);
+// Sends one byte more on such a connection, as a slow client does; false once the service has
+// answered or closed it.
+bool sendSlowly(int fd, char byte);
+
 // Runs one SQL statement on a database file, on a connection of its own (5 s busy time-out);
 // the first column of the first row as text, or nothing (no row, NULL, or a failure).
 std::optional<std::string> queryDatabase(const std::filesystem::path &file, const std::string &sql);

