@@ -241,7 +241,7 @@ void forgotPassword(Database &database, const httplib::Request &request, httplib
     const std::string email = normalizedEmail(requireString(body, "email", maxEmailBytes));
     if (email.empty())
         throw HttpError(400, "\"email\" must not be empty.");
-    if (!resetRequestsPerEmail.tryRecord(email) || !resetRequests.tryRecord(""))
+    if (!resetRequests.tryRecord("") || !resetRequestsPerEmail.tryRecord(email))
         throw HttpError(429, "Too many password-reset requests. Try again later.");
     auto connection = database.acquire();
     const auto user = findUserByEmail(*connection, email);

@@ -10,6 +10,8 @@ bool Throttle::tryRecord(const std::string &key)
     std::lock_guard lock(mutex_);
     if (now >= nextPruneMs_)
         prune(now);
+    if (attempts_.size() >= maxKeys && !attempts_.count(key))
+        return false;
     std::deque<int64_t> &times = attempts_[key];
     while (!times.empty() && times.front() <= now - windowMs_)
         times.pop_front();
@@ -33,7 +35,7 @@ void Throttle::prune(int64_t now)
         else
             ++it;
     }
-    nextPruneMs_ = now + windowMs_;
+    nextPruneMs_ = now + windowMs_ / 10;
 }
 
 } // namespace service

@@ -10,9 +10,12 @@
 namespace service {
 
 // Counts attempts per key (an e-mail address, say) over a sliding window of time, in the
-// memory of this process. Safe to use from any thread.
+// memory of this process, for at most maxKeys keys at once: while that many keys have attempts
+// in the window, a new key is refused. Safe to use from any thread.
 class Throttle {
 public:
+    static constexpr size_t maxKeys = 10000;
+
     Throttle(size_t limit, int64_t windowMs) : limit_(limit), windowMs_(windowMs) {}
 
     // Records an attempt for `key` unless `limit` attempts were recorded for it within the

@@ -61,7 +61,7 @@ const Refusal refusals[] = {
     {&demo, "BREW", "/api/auth/me", "", 400},
 };
 
-TEST_F(ServiceTest, EveryRefusalHasItsStatusAndTextAndChangesNothing)
+TEST_F(ServiceTest, EveryRefusalHasItsStatusAndTextAndChangesNothingAndEverySignedInPathNeedsASession)
 {
     signUpTrial(eve.email);
     std::map<const Account *, Client> clients;
@@ -77,10 +77,7 @@ TEST_F(ServiceTest, EveryRefusalHasItsStatusAndTextAndChangesNothing)
     for (const char *table : {"turns", "learning_items", "learning_sources", "deploy_runs", "password_reset_requests", "signup_requests"})
         EXPECT_EQ(queryNumber(std::string("SELECT COUNT(*) FROM ") + table), 0) << table;
     EXPECT_EQ(queryNumber("SELECT SUM(balance) FROM users"), 1500);
-}
-
-TEST_F(ServiceTest, EverySignedInPathAnswers401WithoutAValidSession)
-{
+    // Every signed-in path answers 401 without a valid session.
     const std::pair<const char *, const char *> calls[] = {
         {"GET", "/api/auth/me"}, {"GET", "/api/v1/credits/balance?companyId=1&email=demo@nimbo.test"}, {"POST", "/api/chat/orc"},
         {"GET", "/api/v1/learning-sources"}, {"POST", "/api/v1/learning-sources/calendar/connect"},
