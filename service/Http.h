@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Json.h"
+#include "Server.h"
 
 #include <httplib.h>
 
@@ -43,23 +44,9 @@ private:
     std::vector<Route> routes_;
 };
 
-// The HTTP server of the service. Each connection runs on a thread of a pool that grows with
-// the number of open connections (up to a bound), and a request must arrive whole, head and
-// body, within a deadline: a client that sends slowly holds one thread for a bounded time
-// and never keeps other clients waiting for a free one.
-class Server : public httplib::Server {
-public:
-    // Lets the kernel queue a burst of connections instead of dropping them (the HTTP layer
-    // listens with a backlog of 5). Called once the socket is bound.
-    void raiseBacklog();
-
-private:
-    bool process_and_close_socket(socket_t sock) override;
-};
-
 // Sets up `server` to answer through `router`, with the limits every request is held to
-// (body size, content coding, time-outs, thread count), JSON errors for every refusal and
-// failure, and the --fail-status / --delay-ms behaviour.
+// (body size per route, no content coding), JSON errors for every refusal and failure, and
+// the --fail-status / --delay-ms behaviour.
 void configureServer(Server &server, const Router &router, const Options &options);
 
 void sendJson(httplib::Response &response, int status, const Json &body);
