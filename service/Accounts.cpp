@@ -2,11 +2,15 @@
 
 #include "Clock.h"
 #include "Database.h"
+#include "Throttle.h"
 
 #include <sodium.h>
 
+#include <algorithm>
 #include <array>
+#include <atomic>
 #include <semaphore>
+#include <thread>
 
 namespace service {
 
@@ -39,27 +43,53 @@ User readUser(const Statement &row)
     return user;
 }
 
-// Argon2id at the interactive cost takes 64 MiB per hash; at most two run at once.
-std::counting_semaphore<2> hashSlots(2);
+// Argon2id at the interactive cost takes 64 MiB and most of a core per hash. Hashes run on
+// at most half of the cores, so that other requests always find one free, and only a few
+// requests wait for their turn: more are told that the service is busy instead of piling up.
+class HashTurn {
+public:
+    HashTurn()
+    {
+        if (waiting.fetch_add(1) >= maxWaiting) {
+            waiting.fetch_sub(1);
+            throw HttpError(503, "The service is busy — try again.");
+        }
+        running.acquire();
+    }
+    ~HashTurn()
+    {
+        running.release();
+        waiting.fetch_sub(1);
+    }
+    HashTurn(const HashTurn &) = delete;
+    HashTurn &operator=(const HashTurn &) = delete;
+
+private:
+    static constexpr int maxWaiting = 8;
+    static inline std::atomic<int> waiting{0};
+    static inline std::counting_semaphore<> running{std::max(1u, std::thread::hardware_concurrency() / 2)};
+};
+
+// Sign-in attempts per account (by e-mail, known or not) that have not succeeded yet.
+Throttle signInAttempts(5, 60'000);
+// Password-reset requests per e-mail address, and for all addresses together.
+Throttle resetRequestsPerEmail(3, 15 * 60'000);
+Throttle resetRequests(60, 60'000);
 
 std::string hashPassword(const std::string &password)
 {
     std::array<char, crypto_pwhash_STRBYTES> hash{};
-    hashSlots.acquire();
-    const int rc = crypto_pwhash_str(hash.data(), password.data(), password.size(), crypto_pwhash_OPSLIMIT_INTERACTIVE,
-                                     crypto_pwhash_MEMLIMIT_INTERACTIVE);
-    hashSlots.release();
-    if (rc != 0)
+    const HashTurn turn;
+    if (crypto_pwhash_str(hash.data(), password.data(), password.size(), crypto_pwhash_OPSLIMIT_INTERACTIVE,
+                          crypto_pwhash_MEMLIMIT_INTERACTIVE) != 0)
         throw std::runtime_error("password hashing ran out of memory");
     return hash.data();
 }
 
 bool passwordMatches(const std::string &hash, const std::string &password)
 {
-    hashSlots.acquire();
-    const bool ok = crypto_pwhash_str_verify(hash.c_str(), password.data(), password.size()) == 0;
-    hashSlots.release();
-    return ok;
+    const HashTurn turn;
+    return crypto_pwhash_str_verify(hash.c_str(), password.data(), password.size()) == 0;
 }
 
 // Verified against when the e-mail is unknown, so that a wrong address takes as long as a
@@ -68,16 +98,6 @@ const std::string &decoyHash()
 {
     static const std::string hash = hashPassword(randomHex(16));
     return hash;
-}
-
-std::string tokenDigest(const std::string &token)
-{
-    std::array<unsigned char, crypto_generichash_BYTES> digest{};
-    crypto_generichash(digest.data(), digest.size(), reinterpret_cast<const unsigned char *>(token.data()),
-                       token.size(), nullptr, 0);
-    std::array<char, crypto_generichash_BYTES * 2 + 1> hex{};
-    sodium_bin2hex(hex.data(), hex.size(), digest.data(), digest.size());
-    return hex.data();
 }
 
 bool isHexToken(const std::string &text)
@@ -173,6 +193,8 @@ void login(Database &database, const httplib::Request &request, httplib::Respons
     const Json body = requestObject(request);
     const std::string email = normalizedEmail(requireString(body, "email", maxEmailBytes));
     const std::string &password = requireString(body, "password", maxPasswordBytes);
+    if (!signInAttempts.tryRecord(email))
+        throw HttpError(429, "Too many sign-in attempts. Try again in a minute.");
     auto connection = database.acquire();
     std::optional<std::pair<int64_t, std::string>> account;
     {
@@ -183,6 +205,7 @@ void login(Database &database, const httplib::Request &request, httplib::Respons
     const bool ok = passwordMatches(account ? account->second : decoyHash(), password) && account;
     if (!ok)
         throw HttpError(401, "Invalid email or password.");
+    signInAttempts.clear(email);
     const std::string token = randomHex(32);
     const int64_t now = nowMs();
     connection->transaction([&] {
@@ -218,6 +241,8 @@ void forgotPassword(Database &database, const httplib::Request &request, httplib
     const std::string email = normalizedEmail(requireString(body, "email", maxEmailBytes));
     if (email.empty())
         throw HttpError(400, "\"email\" must not be empty.");
+    if (!resetRequests.tryRecord("") || !resetRequestsPerEmail.tryRecord(email))
+        throw HttpError(429, "Too many password-reset requests. Try again later.");
     auto connection = database.acquire();
     const auto user = findUserByEmail(*connection, email);
     connection->prepare("INSERT INTO password_reset_requests (email, user_id, requested_at) VALUES (?, ?, ?)")
@@ -290,13 +315,13 @@ void signup(Database &database, const httplib::Request &request, httplib::Respon
         }
         const std::string token = randomHex(16);
         const std::string expires = isoUtc(now + trialLengthMs);
-        connection->prepare("INSERT INTO companies (name, domain, plan, trial_expires_at, enrollment_token, "
+        connection->prepare("INSERT INTO companies (name, domain, plan, trial_expires_at, enrollment_token_hash, "
                             "pool_balance, created_at) VALUES (?, ?, ?, ?, ?, ?, ?)")
             .bind(1, form.companyName)
             .bind(2, form.domain)
             .bind(3, form.plan)
             .bind(4, expires)
-            .bind(5, token)
+            .bind(5, tokenDigest(token))
             .bind(6, trialPoolCredits)
             .bind(7, now)
             .run();
@@ -317,6 +342,7 @@ void approveSignup(Database &database, const httplib::Request &request, httplib:
     const int64_t id = parseBoundedInteger(requestId, "request id", 1, INT64_MAX);
     auto connection = database.acquire();
     requireSuperAdmin(*connection, request);
+    requestObject(request); // the body carries nothing, but it must not be malformed either
     const Json answer = connection->transaction([&] {
         auto pending = connection->prepare("SELECT company_id, name, email, password_hash FROM signup_requests "
                                            "WHERE id = ? AND status = 'pending'");
@@ -354,6 +380,16 @@ const DemoAccount demoAccounts[] = {
 std::string normalizedEmail(const std::string &email)
 {
     return lowerAscii(trimmed(email));
+}
+
+std::string tokenDigest(const std::string &token)
+{
+    std::array<unsigned char, crypto_generichash_BYTES> digest{};
+    crypto_generichash(digest.data(), digest.size(), reinterpret_cast<const unsigned char *>(token.data()),
+                       token.size(), nullptr, 0);
+    std::array<char, crypto_generichash_BYTES * 2 + 1> hex{};
+    sodium_bin2hex(hex.data(), hex.size(), digest.data(), digest.size());
+    return hex.data();
 }
 
 std::string randomHex(size_t bytes)

@@ -31,6 +31,9 @@ std::optional<User> findUserByEmail(Connection &connection, const std::string &e
 
 // Trimmed and lower-cased (ASCII), the form in which addresses are stored and looked up.
 std::string normalizedEmail(const std::string &email);
+// The form in which secrets handed to clients (session cookies, enrollment tokens) are
+// stored: a keyless BLAKE2b digest in lower-case hexadecimal.
+std::string tokenDigest(const std::string &token);
 // Random bytes written as lower-case hexadecimal.
 std::string randomHex(size_t bytes);
 

@@ -14,6 +14,9 @@
 
 namespace service {
 
+// The name of the database file in the data folder.
+inline constexpr const char *databaseFileName = "nimbo-service.db";
+
 // SQLite reported that another writer held the database for longer than the busy time-out.
 class DatabaseBusy : public std::runtime_error {
 public:

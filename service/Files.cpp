@@ -1,5 +1,6 @@
 #include "Files.h"
 
+#include "Database.h"
 #include "Options.h"
 
 #include <fcntl.h>
@@ -7,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <charconv>
 #include <memory>
 
 namespace service {
@@ -27,29 +29,111 @@ struct OpenFile {
     explicit OpenFile(int descriptor) : fd(descriptor) {}
     OpenFile(const OpenFile &) = delete;
     OpenFile &operator=(const OpenFile &) = delete;
-    ~OpenFile() { ::close(fd); }
+    ~OpenFile()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
     const int fd;
 };
 
-// Streams <data>/models/<name>. Only plain names are served, and only regular files that are
-// not symbolic links, so nothing outside the folder can be reached.
-void serveModel(const std::filesystem::path &folder, const std::string &name, httplib::Response &response)
+HttpError noSuchArchive()
+{
+    return HttpError(404, "No such model archive.");
+}
+
+// True when `file` is the database or one of its companion files.
+bool isDatabaseFile(const std::filesystem::path &dataDir, const struct stat &file)
+{
+    for (const char *suffix : {"", "-wal", "-shm", "-journal"}) {
+        struct stat database {};
+        if (::stat((dataDir / (std::string(databaseFileName) + suffix)).c_str(), &database) == 0 &&
+            database.st_dev == file.st_dev && database.st_ino == file.st_ino)
+            return true;
+    }
+    return false;
+}
+
+// Opens <data>/models/<name> for reading. Only plain names are served, and only regular files
+// with one name: no symbolic or hard link (nothing outside the folder can be reached), no FIFO
+// or device (which could block a thread), never the database. The checks are made on a
+// path-only descriptor, which opens nothing: closing a real descriptor of the database would
+// drop this process's SQLite locks on it.
+std::shared_ptr<OpenFile> openArchive(const std::filesystem::path &dataDir, const std::string &name, struct stat &info)
 {
     if (!isPlainFileName(name))
-        throw HttpError(404, "No such model archive.");
-    const int fd = ::open((folder / name).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0)
-        throw HttpError(404, "No such model archive.");
-    auto file = std::make_shared<OpenFile>(fd);
+        throw noSuchArchive();
+    const OpenFile path(::open((dataDir / "models" / name).c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+    if (path.fd < 0 || ::fstat(path.fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_nlink != 1 ||
+        isDatabaseFile(dataDir, info))
+        throw noSuchArchive();
+    auto file = std::make_shared<OpenFile>(
+        ::open(("/proc/self/fd/" + std::to_string(path.fd)).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    if (file->fd < 0)
+        throw noSuchArchive();
+    return file;
+}
+
+struct ByteRange {
+    size_t first = 0;
+    size_t length = 0;
+};
+
+std::optional<size_t> wholeNumber(const std::string &text)
+{
+    size_t value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size())
+        return std::nullopt;
+    return value;
+}
+
+// The part of a file of `size` bytes that "Range: bytes=…" asks for: the whole file when there
+// is no such header or it names several ranges; nothing when no byte of the file is in it.
+std::optional<ByteRange> requestedRange(const std::string &header, size_t size)
+{
+    const std::string prefix = "bytes=";
+    const size_t dash = header.find('-');
+    if (header.rfind(prefix, 0) != 0 || header.find(',') != std::string::npos || dash == std::string::npos)
+        return ByteRange{0, size};
+    const auto first = wholeNumber(header.substr(prefix.size(), dash - prefix.size()));
+    const size_t last = wholeNumber(header.substr(dash + 1)).value_or(SIZE_MAX);
+    if (!first) { // "-N": the last N bytes
+        if (last == 0 || last == SIZE_MAX || size == 0)
+            return std::nullopt;
+        return ByteRange{size - std::min(last, size), std::min(last, size)};
+    }
+    if (*first >= size || last < *first)
+        return std::nullopt;
+    return ByteRange{*first, std::min(last, size - 1) - *first + 1};
+}
+
+// Streams a model archive, or the one range of it that the request asks for.
+void serveModel(const std::filesystem::path &dataDir, const std::string &name, const httplib::Request &request,
+                httplib::Response &response)
+{
     struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))
-        throw HttpError(404, "No such model archive.");
+    auto file = openArchive(dataDir, name, info);
+    const auto size = static_cast<size_t>(info.st_size);
+    response.set_header("Accept-Ranges", "bytes");
+    const auto range = requestedRange(request.get_header_value("Range"), size);
+    if (!range) {
+        response.set_header("Content-Range", "bytes */" + std::to_string(size));
+        sendError(response, 416, "The range is outside the file.");
+        return;
+    }
+    if (range->length != size) {
+        response.status = 206;
+        response.set_header("Content-Range", "bytes " + std::to_string(range->first) + "-" +
+                                                 std::to_string(range->first + range->length - 1) + "/" +
+                                                 std::to_string(size));
+    }
     const bool zip = name.size() > 4 && name.compare(name.size() - 4, 4, ".zip") == 0;
     response.set_content_provider(
-        static_cast<size_t>(info.st_size), zip ? "application/zip" : "application/octet-stream",
-        [file](size_t offset, size_t length, httplib::DataSink &sink) {
+        range->length, zip ? "application/zip" : "application/octet-stream",
+        [file, start = range->first](size_t offset, size_t length, httplib::DataSink &sink) {
             std::string buffer(std::min(length, chunkBytes), '\0');
-            const ssize_t got = ::pread(file->fd, buffer.data(), buffer.size(), static_cast<off_t>(offset));
+            const ssize_t got = ::pread(file->fd, buffer.data(), buffer.size(), static_cast<off_t>(start + offset));
             return got > 0 && sink.write(buffer.data(), static_cast<size_t>(got));
         });
 }
@@ -93,15 +177,14 @@ void sendPage(httplib::Response &response, const std::string &title, const std::
 void addPublicRoutes(Router &router, const Options &options, const std::string &baseUrl)
 {
     const std::string storeUrl = options.storeUrl.empty() ? baseUrl + "/store/nimbochat" : options.storeUrl;
-    const std::filesystem::path models = options.dataDir / "models";
     router.add("GET", "/api/health", [baseUrl](const auto &, auto &response, const Captures &) {
         sendJson(response, 200, Json{{"ok", true}, {"service", "nimbo-service"}, {"node", baseUrl}});
     });
     router.add("GET", "/api/agent/latest-version", [&options, storeUrl](const auto &request, auto &response, const Captures &) {
         latestVersion(options, storeUrl, request, response);
     });
-    router.add("GET", "/models/{}", [models](const auto &, auto &response, const Captures &name) {
-        serveModel(models, name[0], response);
+    router.add("GET", "/models/{}", [dataDir = options.dataDir](const auto &request, auto &response, const Captures &name) {
+        serveModel(dataDir, name[0], request, response);
     });
     router.add("GET", "/store/nimbochat", [&options](const auto &, auto &response, const Captures &) {
         sendPage(response, "NimboChat",

@@ -3,17 +3,16 @@
 #include "Database.h"
 #include "Options.h"
 
+#include <algorithm>
 #include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <thread>
 
+
 namespace service {
 
 namespace {
-
-constexpr size_t maxBodyBytes = 1024 * 1024;
-constexpr size_t workerThreads = 32;
 
 std::vector<std::string> splitPath(const std::string &path)
 {
@@ -46,15 +45,33 @@ bool matches(const std::vector<std::string> &pattern, const std::vector<std::str
     return true;
 }
 
-// A path as it may go into the log: bounded, control characters replaced.
-std::string printable(const std::string &path)
+// Text from a request as it may go into the log: bounded, with control characters, bytes
+// outside ASCII and the backslash written as \xNN, so that it cannot forge or colour lines.
+std::string printable(const std::string &text)
 {
-    std::string shown = path.substr(0, 200);
-    for (char &c : shown) {
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
-            c = '?';
+    std::string shown;
+    for (const char c : text.substr(0, 200)) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte >= 0x7F || c == '\\') {
+            char escaped[5];
+            std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
+            shown += escaped;
+        } else {
+            shown += c;
+        }
     }
     return shown;
+}
+
+std::string tooLarge(size_t limit)
+{
+    return "The request body is larger than " + std::to_string(limit / (1024 * 1024)) + " MiB.";
+}
+
+// "application/json", in any case, with or without parameters such as "; charset=utf-8".
+bool declaredAsJson(const std::string &contentType)
+{
+    return lowerAscii(trimmed(contentType.substr(0, contentType.find(';')))) == "application/json";
 }
 
 // The answer to a failure that escaped a handler. Refusals carry their own status; a busy
@@ -86,7 +103,7 @@ const char *reasonFor(int status)
     case 404: return "Not found.";
     case 405: return "Method not allowed.";
     case 411: return "Send the body with a Content-Length.";
-    case 413: return "The request body is larger than 1 MiB.";
+    case 413: return "The request body is too large.";
     case 414: return "The request path is too long.";
     case 415: return "Unsupported media type.";
     case 416: return "Range not satisfiable.";
@@ -95,43 +112,82 @@ const char *reasonFor(int status)
     }
 }
 
+// A refusal made before the body is read. The body stays unread, so "Connection: close" tells
+// the client not to reuse the connection.
+httplib::Server::HandlerResponse refuseUnread(httplib::Response &response, int status, const std::string &message)
+{
+    response.set_header("Connection", "close");
+    sendError(response, status, message);
+    return httplib::Server::HandlerResponse::Handled;
+}
+
 // Runs before a request's body is read.
-httplib::Server::HandlerResponse beforeRouting(const Options &options, const httplib::Request &request,
-                                               httplib::Response &response)
+httplib::Server::HandlerResponse beforeRouting(const Router &router, const Options &options,
+                                               const httplib::Request &request, httplib::Response &response)
 {
     if (options.delayMs > 0)
         std::this_thread::sleep_for(std::chrono::milliseconds(options.delayMs));
     // The HTTP layer reads a chunked body without the size limit, so only sized bodies are
-    // accepted. (The refused body stays unread; "Connection: close" tells the client not to
-    // reuse the connection.)
-    if (request.has_header("Transfer-Encoding")) {
-        response.set_header("Connection", "close");
-        sendError(response, 411, reasonFor(411));
-        return httplib::Server::HandlerResponse::Handled;
-    }
+    // accepted.
+    if (request.has_header("Transfer-Encoding"))
+        return refuseUnread(response, 411, reasonFor(411));
+    // The HTTP layer would unpack a compressed body without bound; no client compresses.
+    const std::string coding = lowerAscii(trimmed(request.get_header_value("Content-Encoding")));
+    if (!coding.empty() && coding != "identity")
+        return refuseUnread(response, 415, "Send the body without a content coding.");
+    const size_t limit = router.maxBodyBytes(request);
+    if (request.get_header_value<uint64_t>("Content-Length") > limit)
+        return refuseUnread(response, 413, tooLarge(limit));
     return httplib::Server::HandlerResponse::Unhandled;
 }
 
 } // namespace
 
-void Router::add(const std::string &method, const std::string &pattern, Handler handler)
+void Router::add(const std::string &method, const std::string &pattern, Handler handler, size_t maxBodyBytes)
 {
-    routes_.push_back(Route{method, splitPath(pattern), std::move(handler)});
+    routes_.push_back(Route{method, splitPath(pattern), std::move(handler), maxBodyBytes});
+}
+
+const Router::Route *Router::find(const httplib::Request &request, Captures &captures, std::string &allowed) const
+{
+    const auto segments = splitPath(request.path);
+    for (const Route &route : routes_) {
+        if (!matches(route.segments, segments, captures))
+            continue;
+        if (route.method == request.method || (route.method == "GET" && request.method == "HEAD"))
+            return &route;
+        allowed += (allowed.empty() ? "" : ", ") + route.method;
+    }
+    return nullptr;
+}
+
+size_t Router::maxBodyBytes(const httplib::Request &request) const
+{
+    Captures captures;
+    std::string allowed;
+    const Route *route = find(request, captures, allowed);
+    return route ? route->maxBodyBytes : defaultMaxBodyBytes;
+}
+
+size_t Router::largestMaxBodyBytes() const
+{
+    size_t largest = defaultMaxBodyBytes;
+    for (const Route &route : routes_)
+        largest = std::max(largest, route.maxBodyBytes);
+    return largest;
 }
 
 void Router::dispatch(const httplib::Request &request, httplib::Response &response) const
 {
-    const auto segments = splitPath(request.path);
+    Captures captures;
     std::string allowed;
-    for (const Route &route : routes_) {
-        Captures captures;
-        if (!matches(route.segments, segments, captures))
-            continue;
-        if (route.method == request.method || (route.method == "GET" && request.method == "HEAD")) {
-            route.handler(request, response, captures);
-            return;
-        }
-        allowed += (allowed.empty() ? "" : ", ") + route.method;
+    if (const Route *route = find(request, captures, allowed)) {
+        // Only a JSON request can change state: a web page cannot send one to another site
+        // without the browser asking first.
+        if (route->method != "GET" && !declaredAsJson(request.get_header_value("Content-Type")))
+            throw HttpError(415, "Send the request as application/json.");
+        route->handler(request, response, captures);
+        return;
     }
     if (allowed.empty()) {
         sendError(response, 404, reasonFor(404));
@@ -141,19 +197,14 @@ void Router::dispatch(const httplib::Request &request, httplib::Response &respon
     sendError(response, 405, reasonFor(405));
 }
 
-void configureServer(httplib::Server &server, const Router &router, const Options &options)
+void configureServer(Server &server, const Router &router, const Options &options)
 {
-    server.new_task_queue = [] { return new httplib::ThreadPool(workerThreads); };
-    server.set_payload_max_length(maxBodyBytes);
-    server.set_read_timeout(10, 0);
-    server.set_write_timeout(10, 0);
-    server.set_keep_alive_timeout(5);
-    server.set_keep_alive_max_count(100);
+    server.set_payload_max_length(router.largestMaxBodyBytes());
     server.set_default_headers({{"Cache-Control", "no-store"}, {"X-Content-Type-Options", "nosniff"}});
 
     server.set_pre_routing_handler(
-        [&options](const httplib::Request &request, httplib::Response &response) {
-            return beforeRouting(options, request, response);
+        [&router, &options](const httplib::Request &request, httplib::Response &response) {
+            return beforeRouting(router, options, request, response);
         });
     // --fail-status answers once the body has been read, so that a kept-alive connection
     // stays in step for the client's next request.
@@ -183,7 +234,8 @@ void configureServer(httplib::Server &server, const Router &router, const Option
             return httplib::Server::HandlerResponse::Handled;
         }));
     server.set_logger([port = options.port](const httplib::Request &request, const httplib::Response &response) {
-        std::printf("[%d] %s %s %d\n", port, request.method.c_str(), printable(request.path).c_str(), response.status);
+        std::printf("[%d] %s %s %d\n", port, printable(request.method).c_str(), printable(request.path).c_str(),
+                    response.status);
         std::fflush(stdout);
     });
 }
@@ -219,7 +271,7 @@ int64_t parseBoundedInteger(const std::string &text, const char *name, int64_t m
 
 Json requestObject(const httplib::Request &request)
 {
-    return parseBodyObject(request.body, request.get_header_value("Content-Type"));
+    return parseBodyObject(request.body);
 }
 
 } // namespace service

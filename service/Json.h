@@ -26,8 +26,8 @@ private:
 std::string dumpJson(const Json &value);
 
 // The request body as a JSON object. An empty body counts as {}. Anything else that is not
-// a JSON object of bounded nesting is a 400; a body that is not declared as JSON is a 415.
-Json parseBodyObject(const std::string &body, const std::string &contentType);
+// a JSON object of bounded nesting is a 400.
+Json parseBodyObject(const std::string &body);
 
 // Deepest nesting of arrays and objects in `text` (strings are skipped).
 size_t jsonNestingDepth(const std::string &text);

@@ -13,6 +13,9 @@ namespace {
 
 constexpr std::array<const char *, 10> categories = {"messages", "email",  "calendar", "photos",   "videos",
                                                      "files",    "screen", "location", "sensors", "network"};
+// A sync request may carry up to 8 MiB: a hundred events with long notes. Its items are taken
+// one by one; the invalid, the oversized and those past the first thousand are skipped.
+constexpr size_t maxSyncBodyBytes = 8 * 1024 * 1024;
 constexpr size_t maxItemsPerSync = 1000;
 constexpr size_t maxItemIdBytes = 256;
 constexpr size_t maxTitleBytes = 1024;
@@ -117,19 +120,30 @@ struct SyncItem {
     std::optional<std::string> at;
 };
 
-std::vector<SyncItem> readItems(const Json &body)
+// The item that `value` describes, or nothing when it is not a valid item within the limits.
+std::optional<SyncItem> readItem(const Json &value)
 {
-    std::vector<SyncItem> items;
-    for (const Json &item : requireArray(body, "items", maxItemsPerSync)) {
-        if (!item.is_object())
-            throw HttpError(400, "Each of \"items\" must be an object.");
-        SyncItem read{requireString(item, "itemId", maxItemIdBytes), requireString(item, "title", maxTitleBytes),
-                      requireString(item, "content", maxContentBytes), optionalString(item, "at", maxAtBytes)};
-        if (read.itemId.empty())
-            throw HttpError(400, "\"itemId\" must not be empty.");
-        items.push_back(std::move(read));
+    try {
+        if (!value.is_object())
+            return std::nullopt;
+        SyncItem item{requireString(value, "itemId", maxItemIdBytes), requireString(value, "title", maxTitleBytes),
+                      requireString(value, "content", maxContentBytes), optionalString(value, "at", maxAtBytes)};
+        return item.itemId.empty() ? std::nullopt : std::optional(std::move(item));
+    } catch (const HttpError &) {
+        return std::nullopt;
     }
-    return items;
+}
+
+// The valid items of the batch, and how many others it held.
+std::pair<std::vector<SyncItem>, int64_t> readItems(const Json &body)
+{
+    const Json &batch = requireArray(body, "items", SIZE_MAX);
+    std::vector<SyncItem> items;
+    for (size_t i = 0; i < std::min(batch.size(), maxItemsPerSync); ++i) {
+        if (auto item = readItem(batch[i]))
+            items.push_back(std::move(*item));
+    }
+    return {std::move(items), static_cast<int64_t>(batch.size() - items.size())};
 }
 
 // Stores `item` unless the same item is already there unchanged; true when it was stored.
@@ -160,7 +174,7 @@ void sync(Database &database, const httplib::Request &request, httplib::Response
 {
     auto connection = database.acquire();
     const User user = requireUser(*connection, request);
-    const std::vector<SyncItem> items = readItems(requestObject(request));
+    const auto [items, invalid] = readItems(requestObject(request));
     const std::string &category = knownCategory(id);
     const auto [imported, skipped] = connection->transaction([&] {
         auto state = connection->prepare("SELECT connected FROM learning_sources WHERE user_id = ? AND category = ?");
@@ -174,7 +188,7 @@ void sync(Database &database, const httplib::Request &request, httplib::Response
             .bind(2, user.id)
             .bind(3, category)
             .run();
-        return std::pair<int64_t, int64_t>(stored, static_cast<int64_t>(items.size()) - stored);
+        return std::pair<int64_t, int64_t>(stored, static_cast<int64_t>(items.size()) - stored + invalid);
     });
     Json state = categoryState(*connection, user.id, category);
     state["imported"] = imported;
@@ -194,8 +208,10 @@ void addLearningRoutes(Router &router, Database &database)
     router.add("POST", "/api/v1/learning-sources/{}/disconnect", [db](const auto &request, auto &response, const Captures &id) {
         disconnect(*db, request, response, id[0]);
     });
-    router.add("POST", "/api/v1/learning-sources/{}/sync",
-               [db](const auto &request, auto &response, const Captures &id) { sync(*db, request, response, id[0]); });
+    router.add(
+        "POST", "/api/v1/learning-sources/{}/sync",
+        [db](const auto &request, auto &response, const Captures &id) { sync(*db, request, response, id[0]); },
+        maxSyncBodyBytes);
 }
 
 } // namespace service

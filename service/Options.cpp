@@ -93,8 +93,17 @@ std::optional<std::string> applyValue(std::string_view flag, std::string_view va
 
 const char *usage()
 {
-    return "usage: nimbo-service --listen HOST:PORT --data DIR [--demo] [--fail-status CODE] [--delay-ms N]\n"
-           "                     [--latest-version V --store-url URL] [--deploy-step-seconds N] [--allow-remote]\n";
+    return "usage: nimbo-service --listen HOST:PORT --data DIR [options]\n"
+           "  --listen HOST:PORT         address to serve on (port 0: any free port, printed at start)\n"
+           "  --data DIR                 data folder (database and models/), created owner-only\n"
+           "  --demo                     create the demo company and its four accounts when absent\n"
+           "  --fail-status CODE         answer every request with CODE (400-599)\n"
+           "  --delay-ms N               hold every answer back N ms (0-60000)\n"
+           "  --latest-version V         version offered by /api/agent/latest-version\n"
+           "  --store-url URL            store page offered with it (http or https)\n"
+           "  --deploy-step-seconds N    length of each deploy step (0-3600, default 5)\n"
+           "  --allow-remote             allow a HOST that is not a loopback address\n"
+           "  --help, -h                 print this text\n";
 }
 
 std::variant<Options, std::string> parseOptions(int argc, const char *const *argv)
@@ -103,6 +112,10 @@ std::variant<Options, std::string> parseOptions(int argc, const char *const *arg
     bool listenGiven = false;
     for (int i = 1; i < argc; ++i) {
         const std::string_view flag = argv[i];
+        if (flag == "--help" || flag == "-h") {
+            options.help = true;
+            return options;
+        }
         if (flag == "--demo") {
             options.demo = true;
             continue;

@@ -20,6 +20,7 @@ struct Options {
     std::string storeUrl; // empty: this instance's own store page
     int deployStepSeconds = 5;
     bool allowRemote = false;
+    bool help = false; // --help or -h: print the usage and do nothing else
 };
 
 const char *usage();

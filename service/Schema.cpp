@@ -1,5 +1,6 @@
 #include "Schema.h"
 
+#include "Accounts.h"
 #include "Database.h"
 
 namespace service {
@@ -13,7 +14,7 @@ const char *const tables[] = {
         domain TEXT NOT NULL UNIQUE,
         plan TEXT NOT NULL,
         trial_expires_at TEXT,
-        enrollment_token TEXT,
+        enrollment_token_hash TEXT,
         pool_balance INTEGER NOT NULL,
         created_at INTEGER NOT NULL))",
     R"(CREATE TABLE IF NOT EXISTS users (
@@ -79,6 +80,21 @@ const char *const tables[] = {
         triggered_by INTEGER NOT NULL REFERENCES users(id)))",
 };
 
+// Data folders of earlier versions kept enrollment tokens as they were handed out: they
+// are replaced by their digests.
+void hashEnrollmentTokens(Connection &connection)
+{
+    if (!connection.prepare("SELECT 1 FROM pragma_table_info('companies') WHERE name = 'enrollment_token'").step())
+        return;
+    std::vector<std::pair<int64_t, std::string>> tokens;
+    for (auto query = connection.prepare("SELECT id, enrollment_token FROM companies WHERE enrollment_token IS NOT NULL");
+         query.step();)
+        tokens.emplace_back(query.integer(0), query.text(1));
+    for (const auto &[id, token] : tokens)
+        connection.prepare("UPDATE companies SET enrollment_token = ? WHERE id = ?").bind(1, tokenDigest(token)).bind(2, id).run();
+    connection.run("ALTER TABLE companies RENAME COLUMN enrollment_token TO enrollment_token_hash");
+}
+
 } // namespace
 
 void createSchema(Connection &connection)
@@ -86,6 +102,7 @@ void createSchema(Connection &connection)
     connection.transaction([&] {
         for (const char *sql : tables)
             connection.run(sql);
+        hashEnrollmentTokens(connection);
     });
 }
 

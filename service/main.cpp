@@ -37,13 +37,6 @@ bool prepareDataFolder(const std::filesystem::path &folder)
     return true;
 }
 
-// The HTTP layer listens with a backlog of 5 connections; under a burst of clients the kernel
-// then drops connections. The backlog is raised once the socket is bound.
-class ListeningServer : public httplib::Server {
-public:
-    void raiseBacklog() { ::listen(svr_sock_, SOMAXCONN); }
-};
-
 std::string baseUrlOf(const Options &options, int port)
 {
     const bool v6 = options.host.find(':') != std::string::npos;
@@ -52,7 +45,7 @@ std::string baseUrlOf(const Options &options, int port)
 
 // SIGINT and SIGTERM stop the server from a thread of their own, so that requests in flight
 // finish and the database closes cleanly.
-std::thread stopOnSignal(httplib::Server &server)
+std::thread stopOnSignal(Server &server)
 {
     sigset_t signals;
     sigemptyset(&signals);
@@ -71,7 +64,7 @@ int serve(const Options &options)
 {
     if (!prepareDataFolder(options.dataDir))
         return 1;
-    Database database(options.dataDir / "nimbo-service.db");
+    Database database(options.dataDir / databaseFileName);
     {
         auto connection = database.acquire();
         createSchema(*connection);
@@ -79,7 +72,7 @@ int serve(const Options &options)
     if (options.demo)
         ensureDemoAccounts(database);
 
-    ListeningServer server;
+    Server server;
     const int port = options.port == 0 ? server.bind_to_any_port(options.host)
                                        : (server.bind_to_port(options.host, options.port) ? options.port : -1);
     if (port <= 0) {
@@ -119,6 +112,10 @@ int main(int argc, char **argv)
     if (auto *problem = std::get_if<std::string>(&parsed)) {
         std::fprintf(stderr, "nimbo-service: %s\n%s", problem->c_str(), usage());
         return 2;
+    }
+    if (std::get<Options>(parsed).help) {
+        std::fputs(usage(), stdout);
+        return 0;
     }
     if (sodium_init() < 0) {
         std::fprintf(stderr, "nimbo-service: libsodium cannot start\n");

@@ -1,18 +1,26 @@
-// bench_service [--requests N] [--concurrency C]
+// bench_service [--requests N] [--concurrency C] [--seconds S]
 //
 // Starts two nimbo-service instances on one fresh data folder (as scripts/run does), signs in
 // one demo user, and sends N chat requests from C concurrent clients, alternating between the
 // instances; each client keeps one conversation. Then it counts the turns stored per
 // conversation against the replies acknowledged.
+//
+// Then, each for S seconds on an instance of its own, the latency a normal client sees while
+// 64 connections send their request heads one byte every 2 s, and the latency of /api/health
+// while 32 threads send wrong passwords for one account. All on loopback.
 
 #include "ServiceDriver.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <mutex>
 #include <thread>
+
+#include <unistd.h>
 
 using namespace nimbo::service_driver;
 using Clock = std::chrono::steady_clock;
@@ -65,6 +73,108 @@ double percentile(std::vector<double> values, double p)
         return 0;
     std::sort(values.begin(), values.end());
     return values[std::min(values.size() - 1, static_cast<size_t>(p * static_cast<double>(values.size())))];
+}
+
+struct Probe {
+    std::vector<double> latenciesMs;
+    int failed = 0;
+};
+
+// One normal client asking for `path` again and again (every 20 ms) until `until`.
+Probe probe(int port, const std::string &path, const std::string &cookie, Clock::time_point until)
+{
+    Probe result;
+    Client client(port, 30);
+    client.setCookie(cookie);
+    while (Clock::now() < until) {
+        const auto start = Clock::now();
+        result.failed += client.get(path).status != 200;
+        result.latenciesMs.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return result;
+}
+
+// `count` connections that send a request head one byte every 2 s until `until`; a connection
+// that the service cuts off is opened again. How many were cut off.
+int slowClients(int port, int count, Clock::time_point until)
+{
+    const std::string head = "GET /api/health HTTP/1.1\r\nX-Slow: " + std::string(4096, 'a');
+    std::vector<std::pair<int, size_t>> slow; // socket, bytes sent
+    for (int i = 0; i < count; ++i)
+        slow.emplace_back(connectToLoopback(port), 0);
+    int cut = 0;
+    while (Clock::now() < until) {
+        for (auto &[fd, sent] : slow) {
+            if (!sendSlowly(fd, head[sent++ % head.size()])) {
+                ::close(fd);
+                fd = connectToLoopback(port);
+                sent = 0;
+                ++cut;
+            }
+        }
+        std::this_thread::sleep_for(std::chrono::seconds(2));
+    }
+    for (const auto &[fd, sent] : slow)
+        ::close(fd);
+    return cut;
+}
+
+void printLatencies(const char *what, const Probe &probe)
+{
+    std::printf("  %-16s: p50 %.1f ms, p95 %.1f ms, max %.1f ms (%zu requests, %d failed)\n", what,
+                percentile(probe.latenciesMs, 0.50), percentile(probe.latenciesMs, 0.95),
+                percentile(probe.latenciesMs, 1.0), probe.latenciesMs.size(), probe.failed);
+}
+
+// A normal signed-in client during 64 slow connections.
+int underSlowClients(int seconds)
+{
+    TempFolder data;
+    ServiceInstance instance(data.path(), {"--demo"});
+    Client user(instance.port());
+    user.signIn("demo@nimbo.test", "demo-password-1");
+    const auto until = Clock::now() + std::chrono::seconds(seconds);
+    int cut = 0;
+    std::thread attacker([&] { cut = slowClients(instance.port(), 64, until); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    const Probe normal = probe(instance.port(), "/api/v1/credits/balance", user.cookie(), until);
+    attacker.join();
+    std::printf("slow clients: 64 connections sending a request head one byte every 2 s for %d s (%d cut off and reopened)\n",
+                seconds, cut);
+    printLatencies("normal client", normal);
+    return normal.failed;
+}
+
+// /api/health during 32 threads of wrong passwords for one account.
+int underSignInFlood(int seconds)
+{
+    TempFolder data;
+    ServiceInstance instance(data.path(), {"--demo"});
+    const auto until = Clock::now() + std::chrono::seconds(seconds);
+    std::mutex mutex;
+    std::map<int, int> statuses;
+    std::vector<std::thread> flood;
+    for (int t = 0; t < 32; ++t) {
+        flood.emplace_back([&] {
+            Client attacker(instance.port());
+            while (Clock::now() < until) {
+                const int status = attacker.post("/api/auth/local-login", Json{{"email", "demo@nimbo.test"}, {"password", "guess"}}).status;
+                std::lock_guard lock(mutex);
+                ++statuses[status];
+            }
+        });
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    const Probe health = probe(instance.port(), "/api/health", "", until);
+    for (auto &thread : flood)
+        thread.join();
+    std::printf("sign-in flood: 32 threads of wrong passwords for one account for %d s; answers:", seconds);
+    for (const auto &[status, count] : statuses)
+        std::printf(" %d×%d", count, status);
+    std::printf("\n");
+    printLatencies("/api/health", health);
+    return health.failed;
 }
 
 int argument(int argc, char **argv, const char *name, int fallback)
@@ -133,5 +243,8 @@ int main(int argc, char **argv)
     std::printf("  latency p50     : %.1f ms\n", percentile(latencies, 0.50));
     std::printf("  latency p99     : %.1f ms\n", percentile(latencies, 0.99));
     std::printf("  throughput      : %.1f requests/s (%.2f s in all)\n", requests / seconds, seconds);
-    return failed == 0 && lostTurns == 0 ? 0 : 1;
+    std::fflush(stdout);
+    const int hostileSeconds = argument(argc, argv, "--seconds", 12);
+    const int probesFailed = underSlowClients(hostileSeconds) + underSignInFlood(hostileSeconds);
+    return failed == 0 && lostTurns == 0 && probesFailed == 0 ? 0 : 1;
 }

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <optional>
@@ -12,7 +13,9 @@
 
 #include <sqlite3.h>
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -163,7 +166,28 @@ std::optional<std::string> queryDatabase(const std::filesystem::path &file, cons
     return value;
 }
 
-int runProgram(const std::vector<std::string> &args, int timeoutSeconds, std::string *errors)
+int connectToLoopback(int port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0)
+        return fd;
+    if (fd >= 0)
+        ::close(fd);
+    return -1;
+}
+
+bool sendSlowly(int fd, char byte)
+{
+    char answer[512];
+    const ssize_t got = ::recv(fd, answer, sizeof answer, MSG_DONTWAIT);
+    return got < 0 && errno == EAGAIN && ::send(fd, &byte, 1, MSG_NOSIGNAL) == 1;
+}
+
+int runProgram(const std::vector<std::string> &args, int timeoutSeconds, std::string *errors, std::string *output)
 {
     const TempFolder folder;
     std::vector<std::string> command{programPath()};
@@ -176,11 +200,15 @@ int runProgram(const std::vector<std::string> &args, int timeoutSeconds, std::st
     }
     if (errors)
         *errors = readFile(folder.path() / "err");
+    if (output)
+        *output = readFile(folder.path() / "out");
     return status.value_or(-1);
 }
 
 Client::Client(int port, int timeoutSeconds) : http_("127.0.0.1", port)
 {
+    std::signal(SIGPIPE, SIG_IGN); // a refused upload ends in a closed connection, not a signal
+
     http_.set_connection_timeout(timeoutSeconds, 0);
     http_.set_read_timeout(timeoutSeconds, 0);
     http_.set_write_timeout(timeoutSeconds, 0);
@@ -197,17 +225,17 @@ Reply Client::post(const std::string &path, const Json &body)
 }
 
 Reply Client::send(const std::string &method, const std::string &path, const std::string &body,
-                   const std::string &contentType)
+                   const std::string &contentType, const httplib::Headers &headers)
 {
     httplib::Request request;
     request.method = method;
     request.path = path;
+    request.body = body;
+    request.headers = headers;
     if (!cookie_.empty())
         request.headers.emplace("Cookie", cookie_);
-    if (!body.empty()) {
-        request.body = body;
+    if (method != "GET" && !contentType.empty())
         request.headers.emplace("Content-Type", contentType);
-    }
     Reply reply;
     const auto result = http_.send(request);
     if (!result) {

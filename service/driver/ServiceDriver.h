@@ -54,8 +54,17 @@ private:
 };
 
 // Runs the program with `args` to its end (at most `timeoutSeconds`); its exit status, or -1
-// when it had to be killed. What it wrote to stderr goes to `errors` when given.
-int runProgram(const std::vector<std::string> &args, int timeoutSeconds, std::string *errors = nullptr);
+// when it had to be killed. What it wrote to stderr goes to `errors`, and what it wrote to
+// stdout to `output`, when given.
+int runProgram(const std::vector<std::string> &args, int timeoutSeconds, std::string *errors = nullptr,
+               std::string *output = nullptr);
+
+// A TCP connection to 127.0.0.1:`port` as a plain socket (-1 when it cannot connect), for
+// clients that misbehave on purpose.
+int connectToLoopback(int port);
+// Sends one byte more on such a connection, as a slow client does; false once the service has
+// answered or closed it.
+bool sendSlowly(int fd, char byte);
 
 // Runs one SQL statement on a database file, on a connection of its own (5 s busy time-out);
 // the first column of the first row as text, or nothing (no row, NULL, or a failure).
@@ -78,8 +87,9 @@ public:
 
     Reply get(const std::string &path);
     Reply post(const std::string &path, const Json &body);
+    // Sends `contentType` with every request but a GET (none when it is empty).
     Reply send(const std::string &method, const std::string &path, const std::string &body = "",
-               const std::string &contentType = "application/json");
+               const std::string &contentType = "application/json", const httplib::Headers &headers = {});
 
     // Signs in; true on a 2xx answer that set the session cookie.
     bool signIn(const std::string &email, const std::string &password);

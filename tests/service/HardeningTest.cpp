@@ -1,198 +1,206 @@
-// Bad input of every kind gets a 4xx with a JSON "error" text; the flags that make an
-// instance fail or slow down on purpose; the public routes; the command line.
+// Hostile and malformed requests get a clear 4xx with a JSON "error" text and cannot hold the
+// service up; the flags that make an instance fail or slow down; public routes; the command line.
 
 #include "ServiceTest.h"
 
 #include <chrono>
 #include <fstream>
+#include <future>
+#include <thread>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace nimbo::service_test {
 namespace {
 
 // Every POST path with a body the service reads, as a super-admin may call it.
 const char *const postPaths[] = {
-    "/api/auth/local-login",
-    "/api/auth/forgot-password",
-    "/api/clients/signup",
-    "/api/chat/orc",
-    "/api/v1/learning-sources/calendar/connect",
-    "/api/v1/learning-sources/calendar/disconnect?purge=false",
-    "/api/v1/learning-sources/calendar/sync",
-    "/api/superadmin/deploy",
+    "/api/auth/local-login", "/api/auth/forgot-password", "/api/clients/signup", "/api/chat/orc",
+    "/api/v1/learning-sources/calendar/connect", "/api/v1/learning-sources/calendar/disconnect?purge=true",
+    "/api/v1/learning-sources/calendar/sync", "/api/superadmin/deploy", "/api/superadmin/signup-requests/1/approve",
 };
 
-TEST_F(ServiceTest, MalformedBodiesAreRefusedOnEveryPathAndNothingIsLost)
+std::string headerOf(const Reply &reply, const char *name)
+{
+    const auto found = reply.headers.find(name);
+    return found == reply.headers.end() ? "" : found->second;
+}
+
+TEST_F(ServiceTest, MalformedUndeclaredOrOversizedRequestsAreRefusedChangeNothingAndAreLoggedEscaped)
 {
     Client client = signedIn(admin);
     const std::string deep = std::string(5000, '[') + std::string(5000, ']');
-    const std::string bodies[] = {"{", "{\"message\": }", "[]", "\"text\"", "42", "null", "{\"a\":1}x",
-                                  deep, std::string("{\"message\":\"\xff\xfe\"}"), std::string("{\"k\":\"a\0b", 9)};
+    const std::string bodies[] = {"{", "[]", "42", "{\"a\":1}x", deep, "{\"message\":\"\xff\xfe\"}", std::string("{\"k\":\"a\0b", 9)};
     for (const char *path : postPaths) {
-        for (const std::string &body : bodies) {
-            const Reply reply = client.send("POST", path, body);
-            EXPECT_TRUE(refused(reply, 400)) << path << " with " << body.substr(0, 40);
-        }
-        EXPECT_TRUE(refused(client.send("POST", path, "{}", "text/plain"), 415)) << path;
+        for (const std::string &body : bodies)
+            EXPECT_TRUE(refused(client.send("POST", path, body), 400)) << path << " with " << body.substr(0, 40);
+        // A web form can send these without asking first; only JSON changes state.
+        for (const auto &[body, type] : {std::pair("", ""), {"", "text/plain"}, {"{}", "text/plain"}, {"{}", "application/json-patch+json"}})
+            EXPECT_TRUE(refused(client.send("POST", path, body, type), 415, "Send the request as application/json.")) << path << " as " << type;
+        const Reply packed = client.send("POST", path, std::string(100000, '\0'), "application/json", {{"Content-Encoding", "gzip"}});
+        EXPECT_TRUE(refused(packed, 415, "Send the body without a content coding.")) << path;
     }
-    EXPECT_EQ(client.get("/api/auth/me").json["email"], "admin@nimbo.test");
+    EXPECT_EQ(client.send("POST", "/api/v1/learning-sources/calendar/connect", "", "Application/JSON; charset=utf-8").json["connected"], true);
+    EXPECT_TRUE(refused(client.send("POST", "/api/chat/orc", "{\"message\":\"" + std::string(1 << 20, 'a') + "\"}"), 413,
+                        "The request body is larger than 1 MiB."));
+    EXPECT_EQ(client.send("POST", "/api/chat/orc", "{\"message\":\"hi\",\"pad\":\"" + std::string((1 << 20) - 25, 'a') + "\"}").status, 200);
+    const auto chunked = httplib::Client("127.0.0.1", service->port()).Post("/api/auth/forgot-password", [](size_t offset, httplib::DataSink &sink) {
+        return offset == 0 ? sink.write("{\"email\":\"a@b.c\"}", 17) : (sink.done(), true);
+    }, "application/json");
+    EXPECT_TRUE(chunked && chunked->status == 411);
+    // Request text reaches the log escaped: it cannot forge lines or send terminal commands.
+    EXPECT_TRUE(refused(client.send("GE\x1b[31mT", "/api/health"), 400));
+    EXPECT_EQ(service->output().find('\x1b'), std::string::npos);
+    EXPECT_NE(service->output().find("GE\\x1B[31mT "), std::string::npos) << service->output();
     EXPECT_EQ(queryNumber("SELECT COUNT(*) FROM users"), 4);
-    EXPECT_EQ(queryNumber("SELECT SUM(balance) FROM users"), 1500);
+    EXPECT_EQ(queryNumber("SELECT (SELECT COUNT(*) FROM deploy_runs) + (SELECT COUNT(*) FROM password_reset_requests)"), 0);
 }
 
-TEST_F(ServiceTest, BodiesOverOneMebibyteAreRefusedWith413)
+// Five failed tries per account and minute; other accounts and requests are not held up.
+TEST_F(ServiceTest, FailedSignInsAndPasswordResetsAreThrottled)
 {
-    Client client = signedIn(demo);
-    const std::string huge = "{\"message\":\"" + std::string(1024 * 1024, 'a') + "\"}";
-    EXPECT_TRUE(refused(client.send("POST", "/api/chat/orc", huge), 413));
-    const std::string justUnder = "{\"message\":\"hi\",\"pad\":\"" + std::string(1024 * 1024 - 40, 'a') + "\"}";
-    EXPECT_EQ(client.send("POST", "/api/chat/orc", justUnder).status, 200);
-    EXPECT_EQ(client.get("/api/v1/credits/balance").json["user"]["balance"], 1199);
+    const auto tryPassword = [this](const char *email, const char *password) {
+        return Client(service->port()).post("/api/auth/local-login", Json{{"email", email}, {"password", password}});
+    };
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(tryPassword(demo.email, "wrong-password").status, 401);
+    EXPECT_EQ(tryPassword(demo.email, demo.password).status, 200); // a success forgets the failures
+    std::vector<std::future<Reply>> flood;
+    for (int i = 0; i < 12; ++i)
+        flood.push_back(std::async(std::launch::async, tryPassword, "DEMO@nimbo.test", "wrong-password"));
+    int failed = 0;
+    for (auto &reply : flood) {
+        const Reply answer = reply.get();
+        failed += answer.status == 401;
+        EXPECT_TRUE(answer.status == 401 || refused(answer, 429, "Too many sign-in attempts. Try again in a minute."));
+    }
+    EXPECT_EQ(failed, 5);
+    EXPECT_TRUE(refused(tryPassword(demo.email, demo.password), 429));
+    EXPECT_EQ(tryPassword(low.email, low.password).status, 200);
+    // Password-reset requests are answered alike for every address, recorded and bounded.
+    Client client(service->port());
+    const auto forgot = [&](const std::string &email) { return client.post("/api/auth/forgot-password", Json{{"email", email}}); };
+    const Reply known = forgot(demo.email);
+    EXPECT_EQ(known.status, 200);
+    EXPECT_EQ(forgot("nobody@nimbo.test").body, known.body);
+    EXPECT_EQ(forgot(demo.email).status + forgot(demo.email).status, 400);
+    const std::string tooMany = "Too many password-reset requests. Try again later.";
+    EXPECT_TRUE(refused(forgot(" Demo@nimbo.test"), 429, tooMany));
+    for (int i = 0; i < 55; ++i) // 60 requests a minute in all, refused ones included
+        EXPECT_EQ(forgot("u" + std::to_string(i) + "@x.test").status, 200) << i;
+    EXPECT_TRUE(refused(forgot("one-more@x.test"), 429, tooMany));
+    EXPECT_EQ(queryNumber("SELECT COUNT(*) FROM password_reset_requests"), 59);
+    EXPECT_EQ(queryNumber("SELECT COUNT(*) FROM password_reset_requests WHERE user_id IS NOT NULL"), 3);
 }
 
-TEST_F(ServiceTest, ChunkedBodiesAreRefusedWith411)
-{
-    httplib::Client raw("127.0.0.1", service->port());
-    const auto result = raw.Post(
-        "/api/auth/forgot-password",
-        [](size_t offset, httplib::DataSink &sink) {
-            if (offset == 0)
-                sink.write("{\"email\":\"a@b.c\"}", 17);
-            else
-                sink.done();
-            return true;
-        },
-        "application/json");
-    ASSERT_TRUE(result);
-    EXPECT_EQ(result->status, 411);
-    EXPECT_EQ(queryNumber("SELECT COUNT(*) FROM password_reset_requests"), 0);
-    EXPECT_EQ(Client(service->port()).get("/api/health").status, 200);
-}
-
-TEST_F(ServiceTest, UnknownPathsAre404AndWrongMethodsAre405)
-{
-    Client client = signedIn(demo);
-    for (const char *path : {"/", "/api", "/api/auth/me/extra", "/api/v1/learning-sources/calendar", "/models",
-                             "/api/superadmin/deploy/status/1"})
-        EXPECT_TRUE(refused(client.get(path), 404)) << path;
-    const Reply getLogin = client.get("/api/auth/local-login");
-    EXPECT_TRUE(refused(getLogin, 405));
-    EXPECT_EQ(getLogin.headers.find("Allow")->second, "POST");
-    EXPECT_TRUE(refused(client.send("DELETE", "/api/auth/me"), 405));
-    EXPECT_TRUE(refused(client.send("PUT", "/api/chat/orc", "{}"), 405));
-    EXPECT_TRUE(refused(client.send("PATCH", "/api/v1/learning-sources/calendar/sync", "{}"), 405));
-    EXPECT_TRUE(refused(client.post("/api/v1/credits/balance", Json::object()), 405));
-    EXPECT_TRUE(refused(client.send("BREW", "/api/auth/me"), 400));
-    EXPECT_TRUE(refused(client.get("/" + std::string(9000, 'a')), 414));
-}
-
-TEST_F(ServiceTest, FailStatusAnswersEveryRequestWithThatStatus)
-{
-    TempFolder other;
-    ServiceInstance failing(other.path(), {"--demo", "--fail-status", "503"});
-    Client client(failing.port());
-    client.setKeepAlive(true);
-    EXPECT_FALSE(client.signIn(demo.email, demo.password));
-    for (const char *path : {"/api/health", "/api/auth/me", "/models/phi3-mini-int4.mlpackage.zip", "/nowhere"})
-        EXPECT_TRUE(refused(client.get(path), 503)) << path;
-    // The same kept-alive connection stays in step after refused bodies.
-    for (int i = 0; i < 3; ++i)
-        EXPECT_TRUE(refused(client.post("/api/chat/orc", Json{{"message", "hi"}}), 503));
-}
-
-TEST_F(ServiceTest, DelayHoldsEveryAnswerBack)
-{
-    TempFolder other;
-    ServiceInstance slow(other.path(), {"--delay-ms", "300"});
-    Client client(slow.port());
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(client.get("/api/health").status, 200);
-    EXPECT_TRUE(refused(client.get("/nowhere"), 404));
-    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(600));
-}
-
-TEST_F(ServiceTest, LatestVersionAnswersTheConfiguredVersionAndStoreUrl)
+TEST_F(ServiceTest, FlagsSetTheOfferedVersionOrFailAndDelayEveryAnswer)
 {
     Client client(service->port());
-    const Reply reply = client.get("/api/agent/latest-version?app=nimbo-ios&os=ios");
-    ASSERT_EQ(reply.status, 200);
-    EXPECT_EQ(reply.json["version"], NIMBO_PROJECT_VERSION);
-    EXPECT_EQ(reply.json["url"], service->base() + "/store/nimbochat");
-    EXPECT_EQ(client.get("/store/nimbochat").status, 200);
-    EXPECT_EQ(client.get("/account/billing").status, 200);
+    EXPECT_EQ(client.get("/api/agent/latest-version?app=nimbo-ios&os=ios").json,
+              (Json{{"version", NIMBO_PROJECT_VERSION}, {"url", service->base() + "/store/nimbochat"}}));
+    EXPECT_EQ(client.get("/store/nimbochat").status + client.get("/account/billing").status, 400);
     EXPECT_TRUE(refused(client.get("/api/agent/latest-version"), 400));
     EXPECT_TRUE(refused(client.get("/api/agent/latest-version?app=other&os=ios"), 404));
-
     TempFolder other;
     ServiceInstance newer(other.path(), {"--latest-version", "9.1.0", "--store-url", "https://store.example/nimbo"});
-    const Reply offered = Client(newer.port()).get("/api/agent/latest-version?app=nimbo-ios&os=ios");
-    EXPECT_EQ(offered.json["version"], "9.1.0");
-    EXPECT_EQ(offered.json["url"], "https://store.example/nimbo");
+    EXPECT_EQ(Client(newer.port()).get("/api/agent/latest-version?app=nimbo-ios&os=ios").json,
+              (Json{{"version", "9.1.0"}, {"url", "https://store.example/nimbo"}}));
+    ServiceInstance failing(data.path(), {"--demo", "--fail-status", "503", "--delay-ms", "300"});
+    Client failed(failing.port());
+    failed.setKeepAlive(true);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(failed.signIn(demo.email, demo.password));
+    for (const char *path : {"/api/health", "/models/phi3-mini-int4.mlpackage.zip", "/nowhere"})
+        EXPECT_TRUE(refused(failed.get(path), 503)) << path;
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1200));
+    for (int i = 0; i < 3; ++i) // the kept-alive connection stays in step after refused bodies
+        EXPECT_TRUE(refused(failed.post("/api/chat/orc", Json{{"message", "hi"}}), 503));
 }
 
-TEST_F(ServiceTest, ModelArchivesAreServedFromTheDataFolderOnly)
+TEST_F(ServiceTest, ModelArchivesAreRegularFilesOfTheModelsFolderServedInRanges)
 {
-    Client client(service->port());
+    Client client(service->port(), 5);
     const char *path = "/models/phi3-mini-int4.mlpackage.zip";
     EXPECT_TRUE(refused(client.get(path), 404));
-    std::string bytes(300 * 1024, '\0');
+    std::string bytes(200000, '\0');
     for (size_t i = 0; i < bytes.size(); ++i)
         bytes[i] = static_cast<char>(i * 7);
-    std::ofstream(data.path() / "models" / "phi3-mini-int4.mlpackage.zip", std::ios::binary) << bytes;
-    const Reply archive = client.get(path);
-    EXPECT_EQ(archive.status, 200);
-    EXPECT_TRUE(archive.body == bytes) << archive.body.size() << " bytes";
-    EXPECT_EQ(archive.headers.find("Content-Type")->second, "application/zip");
+    const auto models = data.path() / "models";
+    std::ofstream(models / "phi3-mini-int4.mlpackage.zip", std::ios::binary) << bytes;
+    struct Case { const char *range; int status; const char *contentRange; size_t first, length; };
+    for (const Case &c : {Case{"", 200, "", 0, 200000}, {"bytes=0-99", 206, "bytes 0-99/200000", 0, 100},
+                          {"bytes=199990-", 206, "bytes 199990-199999/200000", 199990, 10},
+                          {"bytes=-10", 206, "bytes 199990-199999/200000", 199990, 10},
+                          {"bytes=100-300000", 206, "bytes 100-199999/200000", 100, 199900},
+                          {"bytes=0-9,20-29", 200, "", 0, 200000}, {"bytes=300000-", 416, "bytes */200000", 0, 0}}) {
+        const Reply reply = client.send("GET", path, "", "", c.range[0] ? httplib::Headers{{"Range", c.range}} : httplib::Headers{});
+        EXPECT_EQ(reply.status, c.status) << c.range;
+        EXPECT_EQ(headerOf(reply, "Content-Range"), c.contentRange) << c.range;
+        EXPECT_TRUE(c.status == 416 || reply.body == bytes.substr(c.first, c.length)) << c.range << ": " << reply.body.size();
+    }
+    EXPECT_EQ(headerOf(client.get(path), "Content-Type"), "application/zip");
 
-    std::filesystem::create_symlink(databaseFile(), data.path() / "models" / "db.zip");
-    std::filesystem::create_directory(data.path() / "models" / "folder");
-    for (const char *escape : {"/models/db.zip", "/models/..%2Fnimbo-service.db", "/models/%2e%2e/nimbo-service.db",
-                               "/models/../nimbo-service.db", "/models/.hidden", "/models/folder", "/models/nimbo-service.db"})
-        EXPECT_TRUE(refused(client.get(escape), 404)) << escape;
+    ASSERT_EQ(::mkfifo((models / "pipe.zip").c_str(), 0600), 0);
+    std::filesystem::create_hard_link(databaseFile(), models / "linked.zip");
+    std::filesystem::create_symlink(databaseFile(), models / "db.zip");
+    std::filesystem::create_directory(models / "folder");
+    for (const char *file : {"pipe.zip", "linked.zip", "db.zip", "..%2Fnimbo-service.db", "%2e%2e/nimbo-service.db", ".hidden", "folder"})
+        EXPECT_TRUE(refused(client.get(std::string("/models/") + file), 404)) << file;
+    std::filesystem::remove_all(models); // the models folder made a link to the data folder itself
+    std::filesystem::create_directory_symlink(data.path(), models);
+    for (const char *file : {"/models/nimbo-service.db", "/models/nimbo-service.db-wal"})
+        EXPECT_TRUE(refused(client.get(file), 404)) << file;
 }
 
-TEST(ServiceFiles, DataFolderAndDatabaseAreReadableByTheOwnerOnly)
+// Clients that send their request head a byte a second are cut off after a bounded time, and
+// other clients are served all the while.
+TEST_F(ServiceTest, SlowClientsAreCutOffWhileOthersAreServed)
+{
+    const std::string head = "GET /api/health HTTP/1.1\r\nX-Slow: " + std::string(100, 'a');
+    std::vector<int> slow(40);
+    std::generate(slow.begin(), slow.end(), [this] { return connectToLoopback(service->port()); });
+    std::vector<bool> cut(slow.size(), false);
+    const auto start = std::chrono::steady_clock::now();
+    for (size_t sent = 0; std::count(cut.begin(), cut.end(), false) > 0 && sent < 25; ++sent) {
+        for (size_t i = 0; i < slow.size(); ++i)
+            cut[i] = cut[i] || !sendSlowly(slow[i], head[sent]);
+        EXPECT_EQ(Client(service->port(), 3).get("/api/health").status, 200) << sent << " s";
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+    }
+    EXPECT_EQ(std::count(cut.begin(), cut.end(), true), 40);
+    EXPECT_LE(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+    std::for_each(slow.begin(), slow.end(), ::close);
+}
+
+TEST(ServiceProgram, KeepsItsDataOwnerOnlyPrintsItsUsageAndRefusesBadCommandLines)
 {
     TempFolder parent;
     const auto folder = parent.path() / "data";
     std::filesystem::create_directory(folder);
     std::filesystem::permissions(folder, std::filesystem::perms::all);
-    ServiceInstance instance(folder, {"--demo"});
-    Client client(instance.port());
-    ASSERT_TRUE(client.signIn(demo.email, demo.password));
-    const auto modeOf = [](const std::filesystem::path &path) {
-        struct stat info {};
-        return ::stat(path.c_str(), &info) == 0 ? info.st_mode & 0777 : 0u;
-    };
-    EXPECT_EQ(modeOf(folder), 0700u);
-    EXPECT_EQ(modeOf(folder / "models"), 0700u);
-    for (const char *file : {"nimbo-service.db", "nimbo-service.db-wal", "nimbo-service.db-shm"})
-        EXPECT_EQ(modeOf(folder / file), 0600u) << file;
-}
-
-TEST(ServiceCommandLine, RefusesNonLoopbackAddressesAndBadFlags)
-{
-    TempFolder data;
-    const std::string dir = data.path().string();
+    {
+        ServiceInstance instance(folder, {"--demo"});
+        ASSERT_TRUE(Client(instance.port()).signIn(demo.email, demo.password));
+        for (const char *file : {"", "models", "nimbo-service.db", "nimbo-service.db-wal", "nimbo-service.db-shm"}) {
+            struct stat info {};
+            EXPECT_EQ(::stat((folder / file).c_str(), &info) == 0 ? info.st_mode & 0777 : 0u, file[0] && file[0] != 'm' ? 0600u : 0700u) << file;
+        }
+    }
     std::string errors;
+    std::string output;
+    EXPECT_EQ(runProgram({"--help"}, 10, &errors, &output), 0);
+    EXPECT_EQ(output.rfind("usage: nimbo-service --listen HOST:PORT --data DIR", 0), 0u) << output << errors;
+    const std::string dir = (parent.path() / "other").string();
     EXPECT_EQ(runProgram({"--listen", "0.0.0.0:0", "--data", dir}, 10, &errors), 2);
     EXPECT_NE(errors.find("--allow-remote"), std::string::npos) << errors;
     const std::vector<std::vector<std::string>> bad = {
-        {"--data", dir},
-        {"--listen", "127.0.0.1:0"},
-        {"--listen", "127.0.0.1", "--data", dir},
-        {"--listen", "127.0.0.1:70000", "--data", dir},
-        {"--listen", "127.0.0.1:0", "--data", dir, "--fail-status", "200"},
-        {"--listen", "127.0.0.1:0", "--data", dir, "--delay-ms", "-1"},
-        {"--listen", "127.0.0.1:0", "--data", dir, "--deploy-step-seconds", "x"},
-        {"--listen", "127.0.0.1:0", "--data", dir, "--store-url", "ftp://x"},
-        {"--listen", "127.0.0.1:0", "--data", dir, "--latest-version"},
-        {"--listen", "127.0.0.1:0", "--data", dir, "--verbose"},
-    };
+        {"--data", dir}, {"--listen", "127.0.0.1:0"}, {"--listen", "127.0.0.1", "--data", dir}, {"--listen", "127.0.0.1:70000", "--data", dir},
+        {"--listen", "127.0.0.1:0", "--data", dir, "--fail-status", "200"}, {"--listen", "127.0.0.1:0", "--data", dir, "--delay-ms", "-1"},
+        {"--listen", "127.0.0.1:0", "--data", dir, "--store-url", "ftp://x"}, {"--listen", "127.0.0.1:0", "--data", dir, "--verbose"}};
     for (const auto &args : bad)
         EXPECT_EQ(runProgram(args, 10), 2) << args.back();
-    EXPECT_FALSE(std::filesystem::exists(data.path() / "nimbo-service.db"));
+    EXPECT_FALSE(std::filesystem::exists(dir));
 }
 
 } // namespace

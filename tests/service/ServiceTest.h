@@ -27,15 +27,12 @@ class ServiceTest : public ::testing::Test {
 protected:
     void SetUp() override { service = std::make_unique<ServiceInstance>(data.path(), std::vector<std::string>{"--demo"}); }
 
-    // A client of `service` signed in as `account` (the test fails when it cannot sign in).
-    Client signedIn(const Account &account) const { return signedInAt(service->port(), account); }
-    static Client signedInAt(int port, const Account &account);
-
+    // A client of the instance on `port` (default: `service`) signed in as `account`; the test
+    // fails when it cannot sign in.
+    Client signedIn(const Account &account, int port = 0) const;
     std::filesystem::path databaseFile() const { return data.path() / "nimbo-service.db"; }
     // The first column of the first row of `sql`, read straight from the database file.
     std::optional<int64_t> queryNumber(const std::string &sql) const;
-    void execute(const std::string &sql) const;
-
     // A trial company account for `email` (a domain no one has yet); fails the test otherwise.
     Json signUpTrial(const std::string &email, const std::string &password = "trial-password-1");
 
@@ -46,7 +43,11 @@ protected:
 // The signup body with all seven keys valid for `email`.
 Json signupBody(const std::string &email, const std::string &password = "trial-password-1");
 
-// True when `reply` is a refusal with the given status and a non-empty JSON "error" text.
-::testing::AssertionResult refused(const Reply &reply, int status);
+// True when `reply` is a refusal with the given status and a non-empty JSON "error" text
+// (that text exactly, when given).
+::testing::AssertionResult refused(const Reply &reply, int status, const std::string &error = "");
+
+// The signed-in user's own credit balance.
+int64_t balanceOf(Client &client);
 
 } // namespace nimbo::service_test
