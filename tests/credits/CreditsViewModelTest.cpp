@@ -169,7 +169,7 @@ TEST_F(Credits, StartLooksUpTheUserThenAsksForTheirBalance) {
     const auto requests = production.requests();
     ASSERT_EQ(requests.size(), 2u);
     EXPECT_EQ(requests[0].target, "/api/auth/me");
-    EXPECT_EQ(requests[1].target, "/api/v1/credits/balance?companyId=42&email=ann+x@acme.io");
+    EXPECT_EQ(requests[1].target, "/api/v1/credits/balance?companyId=42&email=ann%2Bx@acme.io");
 }
 
 TEST_F(Credits, AFailedUserLookupStillAsksForTheBalanceWithoutQuery) {
