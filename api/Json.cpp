@@ -5,16 +5,16 @@
 
 namespace nimbo::api {
 namespace {
-struct TooDeep {};
-
-// 2^63 as a double: the first value past the signed 64-bit range.
+// 2^63 as a double. Doubles of this magnitude lie 2048 apart, so a number written just
+// outside the signed 64-bit range (-2^63 - 1) reads back as exactly -2^63: a double of
+// magnitude 2^63 therefore counts as out of range on either side.
 constexpr double kTwoPow63 = 9223372036854775808.0;
 
 std::optional<std::int64_t> wholeDoubleToInt64(double value, bool truncate) {
     if (!std::isfinite(value)) return std::nullopt;
     const double whole = std::trunc(value);
     if (!truncate && whole != value) return std::nullopt;
-    if (whole < -kTwoPow63 || whole >= kTwoPow63) return std::nullopt;
+    if (whole <= -kTwoPow63 || whole >= kTwoPow63) return std::nullopt;
     return static_cast<std::int64_t>(whole);
 }
 
@@ -23,25 +23,72 @@ const Json* member(const Json& object, std::string_view key) {
     const auto it = object.find(key);
     return it == object.end() ? nullptr : &*it;
 }
+
+// Builds the document from the parser's events, refusing nesting beyond the limit
+// before it is built. Each value is placed once, so the cost stays linear in the input.
+class DocumentBuilder {
+public:
+    Json root;
+
+    bool null() { return place(nullptr); }
+    bool boolean(bool value) { return place(value); }
+    bool number_integer(Json::number_integer_t value) { return place(value); }
+    bool number_unsigned(Json::number_unsigned_t value) { return place(value); }
+    bool number_float(Json::number_float_t value, const Json::string_t&) { return place(value); }
+    bool string(Json::string_t& value) { return place(std::move(value)); }
+    bool binary(Json::binary_t&) { return false; }
+    bool start_object(std::size_t) { return open(Json::value_t::object); }
+    bool key(Json::string_t& name) {
+        key_ = std::move(name);
+        return true;
+    }
+    bool end_object() { return close(); }
+    bool start_array(std::size_t) { return open(Json::value_t::array); }
+    bool end_array() { return close(); }
+    bool parse_error(std::size_t, const std::string&, const std::exception&) { return false; }
+
+private:
+    // Puts `value` where the parser is: the root, the next array element, or the
+    // member under the latest key (a repeated key keeps its last value).
+    template <class Value>
+    Json* add(Value&& value) {
+        if (open_.empty()) {
+            root = Json(std::forward<Value>(value));
+            return &root;
+        }
+        Json& parent = *open_.back();
+        if (parent.is_array()) return &parent.emplace_back(std::forward<Value>(value));
+        Json& slot = parent[key_];
+        slot = Json(std::forward<Value>(value));
+        return &slot;
+    }
+    template <class Value>
+    bool place(Value&& value) {
+        add(std::forward<Value>(value));
+        return true;
+    }
+    bool open(Json::value_t type) {
+        if (open_.size() >= static_cast<std::size_t>(kMaxJsonDepth)) return false;
+        open_.push_back(add(type));
+        return true;
+    }
+    bool close() {
+        open_.pop_back();
+        return true;
+    }
+
+    std::vector<Json*> open_;  // the containers being filled, outermost first
+    Json::string_t key_;
+};
 }  // namespace
 
 std::optional<Json> parseJsonDocument(std::string_view text) {
-    if (!isValidUtf8(text)) return std::nullopt;
-    const Json::parser_callback_t limitDepth = [](int depth, Json::parse_event_t event, Json&) {
-        if ((event == Json::parse_event_t::object_start || event == Json::parse_event_t::array_start) &&
-            depth >= kMaxJsonDepth)
-            throw TooDeep{};
-        return true;
-    };
-    try {
-        Json value = Json::parse(text.begin(), text.end(), limitDepth, /*allow_exceptions=*/false);
-        if (value.is_discarded() || !(value.is_object() || value.is_array())) return std::nullopt;
-        return value;
-    } catch (const TooDeep&) {
-        return std::nullopt;
-    } catch (const Json::exception&) {
-        return std::nullopt;
-    }
+    // The parser takes a NUL byte for the end of the input; a raw NUL is never valid JSON.
+    if (text.find('\0') != std::string_view::npos) return std::nullopt;
+    DocumentBuilder builder;
+    if (!Json::sax_parse(text.begin(), text.end(), &builder)) return std::nullopt;
+    if (!builder.root.is_object() && !builder.root.is_array()) return std::nullopt;
+    return std::move(builder.root);
 }
 
 std::optional<Json> parseJsonObject(std::string_view text) {

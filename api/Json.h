@@ -20,20 +20,23 @@ using Json = nlohmann::json;
 inline constexpr int kMaxJsonDepth = 512;
 
 // Parses a whole JSON document whose top level is an object or an array (no bare
-// fragments). Gives nullopt for invalid JSON, invalid UTF-8, trailing garbage, or
-// nesting deeper than kMaxJsonDepth (checked while parsing, before any deep value
-// is built).
+// fragments), in time linear in its size. Gives nullopt for invalid JSON, invalid
+// UTF-8, trailing bytes of any kind (a NUL included), or nesting deeper than
+// kMaxJsonDepth (checked while parsing, before any deep value is built).
 std::optional<Json> parseJsonDocument(std::string_view text);
 // As parseJsonDocument, but only a top-level object counts.
 std::optional<Json> parseJsonObject(std::string_view text);
-// Compact serialisation (no spaces, keys in the object's order).
+// Compact serialisation: no spaces, and an object's keys in sorted order (Json keeps
+// its keys sorted; the order in which they were inserted is not kept).
 std::string toCompactJson(const Json& value);
 // True when `bytes` is well-formed UTF-8.
 bool isValidUtf8(std::string_view bytes);
 
 // string: present only for a JSON string.
 std::optional<std::string> readString(const Json& object, std::string_view key);
-// integer: a JSON number with a whole value that fits a signed 64-bit integer.
+// integer: a JSON number with a whole value that fits a signed 64-bit integer. A
+// number written with a fraction or exponent is read as a double, and a double of
+// magnitude 2^63 counts as outside the range (it may stand for -2^63 - 1).
 std::optional<std::int64_t> readInteger(const Json& object, std::string_view key);
 // bool: a JSON boolean.
 std::optional<bool> readBool(const Json& object, std::string_view key);

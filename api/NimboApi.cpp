@@ -138,7 +138,9 @@ NimboChatResponse NimboApi::sendChat(const std::string& message, const std::vect
 }
 
 std::string percentEncodeQueryValue(const std::string& value) {
-    static constexpr std::string_view kAllowed = "-._~!$&'()*+,;=:@/?";
+    // "&", "=" and "+" are escaped too: a query decoder would split the value at "&" or
+    // "=" and read "+" as a space.
+    static constexpr std::string_view kAllowed = "-._~!$'()*,;:@/?";
     std::string out;
     out.reserve(value.size());
     for (const unsigned char c : value) {

@@ -67,8 +67,8 @@ private:
     std::chrono::milliseconds timeout_;
 };
 
-// Percent-encodes `value` for a URL query, leaving letters, digits and
-// - . _ ~ ! $ & ' ( ) * + , ; = : @ / ? as they are.
+// Percent-encodes `value` for a URL query value, leaving letters, digits and
+// - . _ ~ ! $ ' ( ) * , ; : @ / ? as they are (UTF-8 bytes, upper-case hex).
 std::string percentEncodeQueryValue(const std::string& value);
 
 }  // namespace nimbo::api

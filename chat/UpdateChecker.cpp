@@ -78,7 +78,7 @@ UpdateChecker& UpdateChecker::shared() {
 }
 
 void UpdateChecker::checkOnLaunch(std::function<void(bool)> completion) {
-    detail::startOnWorker([this, completion = std::move(completion)] {
+    detail::startOnReservedWorker([this, completion = std::move(completion)] {
         const bool found = check();
         detail::postToUiThread([completion, found] {
             if (completion) completion(found);
@@ -112,7 +112,7 @@ bool UpdateChecker::ask(const std::string& base, const std::string& installed) {
     // for `available`, but no longer for this check.
     auto answered = std::make_shared<std::promise<bool>>();
     std::future<bool> result = answered->get_future();
-    detail::startOnWorker([this, url, installed, answered] {
+    detail::startOnReservedWorker([this, url, installed, answered] {
         const std::optional<AvailableUpdate> answer = usableAnswer(fetch(url));
         if (answer) store(isNewer(answer->version, installed) ? answer : std::nullopt);
         answered->set_value(answer.has_value());

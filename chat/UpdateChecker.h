@@ -22,7 +22,8 @@ public:
     // The one checker of the process, created on first use and never destroyed.
     static UpdateChecker& shared();
 
-    // Starts one check on a background worker and returns at once. The bases are
+    // Starts one check on a reserved background worker (never queued behind slow
+    // requests on the shared pool) and returns at once. The bases are
     // asked in order; the first usable answer decides. `completion` runs exactly once
     // on the UI thread: true when a usable answer was found and an update is then held.
     void checkOnLaunch(std::function<void(bool)> completion = {});

@@ -43,33 +43,6 @@ std::string currentErrorDescription() {
     }
 }
 
-// A private file beside `target` that is removed unless moved into place.
-class TemporaryFile {
-public:
-    explicit TemporaryFile(const fs::path& target) {
-        std::string pattern = (target.parent_path() / ("." + target.filename().string() + ".XXXXXX")).string();
-        const int fd = ::mkstemp(pattern.data());
-        if (fd < 0) throw fs::filesystem_error("cannot create file", pattern, std::error_code(errno, std::generic_category()));
-        ::close(fd);
-        path_ = pattern;
-    }
-    ~TemporaryFile() {
-        std::error_code ignored;
-        if (!path_.empty()) fs::remove(path_, ignored);
-    }
-    TemporaryFile(const TemporaryFile&) = delete;
-    TemporaryFile& operator=(const TemporaryFile&) = delete;
-
-    const fs::path& path() const { return path_; }
-    void moveTo(const fs::path& target) {
-        fs::rename(path_, target);
-        path_.clear();
-    }
-
-private:
-    fs::path path_;
-};
-
 // Runs one step of loading; any failure becomes compileFailed with its description.
 template <typename Step>
 auto asCompileFailure(Step&& step) -> decltype(step()) {
@@ -130,12 +103,12 @@ void OnDeviceLlm::downloadLocked() {
     if (fs::exists(archivePath(), ec)) return;
     // The body goes to a private file first, so a failed or cut-off transfer never
     // leaves a partial archive at the archive path.
-    TemporaryFile download(archivePath());
+    platform::PendingFile download(archivePath());
     const long status = platform::http::download(modelUrl_, download.path(), kDownloadTimeout, kMaxArchiveBytes);
     if (status < 200 || status > 299)
         throw OnDeviceLlmError::downloadFailed("HTTP " + std::to_string(status > 0 ? status : -1));
     if (fs::exists(fs::symlink_status(archivePath()))) fs::remove_all(archivePath());
-    download.moveTo(archivePath());
+    download.commit();
 }
 
 void OnDeviceLlm::loadLocked() {

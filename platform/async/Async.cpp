@@ -6,15 +6,23 @@
 
 namespace nimbo::detail {
 namespace {
+QThreadPool* makePool(int threads) {
+    auto* pool = new QThreadPool;
+    pool->setMaxThreadCount(threads);
+    pool->setExpiryTimeout(30'000);
+    return pool;
+}
+
 QThreadPool& workerPool() {
     // Blocking network calls wait up to 10 s per base, and chat sends are not
     // serialised, so the pool is sized for many waiting workers, not for CPU cores.
-    static QThreadPool* pool = [] {
-        auto* p = new QThreadPool;
-        p->setMaxThreadCount(64);
-        p->setExpiryTimeout(30'000);
-        return p;
-    }();
+    static QThreadPool* pool = makePool(64);
+    return *pool;
+}
+
+QThreadPool& reservedPool() {
+    // Only the few short jobs that must not queue behind the shared pool use these.
+    static QThreadPool* pool = makePool(8);
     return *pool;
 }
 }  // namespace
@@ -28,12 +36,18 @@ void postToUiThread(std::function<void()> fn) {
 void startOnWorker(std::function<void()> fn) {
     workerPool().start(std::move(fn));
 }
+
+void startOnReservedWorker(std::function<void()> fn) {
+    reservedPool().start(std::move(fn));
+}
 }  // namespace nimbo::detail
 
 namespace nimbo {
 void shutdownBackgroundWork() {
     platform::http::abortAllTransfers();
-    detail::workerPool().clear();
-    detail::workerPool().waitForDone(3'000);
+    for (QThreadPool* pool : {&detail::workerPool(), &detail::reservedPool()}) {
+        pool->clear();
+        pool->waitForDone(3'000);
+    }
 }
 }  // namespace nimbo

@@ -55,6 +55,9 @@ namespace detail {
 void postToUiThread(std::function<void()> fn);
 // Starts `fn` on the shared pool of background workers (sized for blocking I/O).
 void startOnWorker(std::function<void()> fn);
+// Starts `fn` on a small pool of its own, for work that must go ahead even while the
+// shared pool is full of slow requests (the update check).
+void startOnReservedWorker(std::function<void()> fn);
 
 template <class Work>
 auto captureOutcome(Work& work) {

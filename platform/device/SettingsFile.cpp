@@ -16,10 +16,15 @@ namespace {
 // Far beyond any settings file; a larger one is not ours and reads as empty.
 constexpr qint64 kMaxFileBytes = 1 << 20;
 
-// The file's object. A file that exists but cannot be read as one is moved aside
-// (to "<name>.unreadable") before anything is written over it, so that no stored
-// value is lost for good; the settings then start empty.
+// The file's object. A file that exists but cannot be read as one is kept aside
+// (keepUnreadableCopy) before anything is written over it, so that no stored value
+// is lost for good; the settings then start empty.
 QJsonObject readObject(const std::filesystem::path& file) {
+    try {
+        createPrivateDirectories(file.parent_path());  // also clears what a crashed write left there
+    } catch (const std::exception&) {
+        // The file is still read if it can be; the next write tries the folder again.
+    }
     std::error_code ec;
     if (!std::filesystem::exists(file, ec)) return {};
     QFile in(QString::fromStdString(file.string()));
@@ -27,7 +32,7 @@ QJsonObject readObject(const std::filesystem::path& file) {
         const QJsonDocument document = QJsonDocument::fromJson(in.read(kMaxFileBytes));
         if (document.isObject()) return document.object();
     }
-    std::filesystem::rename(file, std::filesystem::path(file.string() + ".unreadable"), ec);
+    keepUnreadableCopy(file);
     return {};
 }
 }  // namespace
@@ -61,7 +66,6 @@ struct SettingsFile::State {
             snapshotGeneration = generation;
         }
         try {
-            createPrivateDirectories(file.parent_path());
             writeFileAtomically(file, QJsonDocument(snapshot).toJson(QJsonDocument::Compact).toStdString());
             written = snapshotGeneration;
         } catch (const std::exception&) {

@@ -4,7 +4,10 @@
 
 #include <curl/curl.h>
 
+#include <arpa/inet.h>
+
 #include <atomic>
+#include <cctype>
 #include <csignal>
 #include <cstdio>
 #include <fstream>
@@ -74,6 +77,46 @@ int onProgress(void*, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
     return abortRequested.load() ? 1 : 0;
 }
 
+struct UrlParts {
+    std::string scheme;  // lower case
+    std::string host;    // as libcurl normalised it; IPv6 in brackets
+};
+
+// The scheme and host of an absolute http or https URL.
+std::optional<UrlParts> parseUrl(const std::string& url) {
+    CURLU* handle = curl_url();
+    if (!handle) return std::nullopt;
+    std::optional<UrlParts> parts;
+    char* scheme = nullptr;
+    char* host = nullptr;
+    if (curl_url_set(handle, CURLUPART_URL, url.c_str(), 0) == CURLUE_OK &&
+        curl_url_get(handle, CURLUPART_SCHEME, &scheme, 0) == CURLUE_OK &&
+        curl_url_get(handle, CURLUPART_HOST, &host, 0) == CURLUE_OK &&
+        (std::string_view(scheme) == "http" || std::string_view(scheme) == "https"))
+        parts = UrlParts{scheme, host};
+    curl_free(scheme);
+    curl_free(host);
+    curl_url_cleanup(handle);
+    return parts;
+}
+
+bool isLoopbackHost(std::string host) {
+    for (char& c : host) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (host == "localhost" || host.ends_with(".localhost")) return true;
+    in_addr v4{};
+    if (::inet_pton(AF_INET, host.c_str(), &v4) == 1) return (ntohl(v4.s_addr) >> 24) == 127;
+    if (host.size() > 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
+    in6_addr v6{};
+    if (::inet_pton(AF_INET6, host.c_str(), &v6) != 1) return false;
+    return IN6_IS_ADDR_LOOPBACK(&v6) || (IN6_IS_ADDR_V4MAPPED(&v6) && v6.s6_addr[12] == 127);
+}
+
+// A proxy named by the environment (http_proxy, all_proxy, ...) is used only where it
+// sees nothing but TLS: https to a host beyond this machine. Plain http and anything
+// for a loopback host always go direct, so a password never passes through a proxy
+// in clear text and the local service stays reachable.
+bool mayUseEnvironmentProxy(const UrlParts& url) { return url.scheme == "https" && !isLoopbackHost(url.host); }
+
 struct CurlDeleter {
     void operator()(CURL* c) const { curl_easy_cleanup(c); }
 };
@@ -85,6 +128,8 @@ struct SlistDeleter {
 long perform(const Request& request, Sink& sink) {
     initialiseOnce();
     if (abortRequested.load()) throw TransportError(CURLE_ABORTED_BY_CALLBACK, "transfer aborted");
+    const std::optional<UrlParts> url = parseUrl(request.url);
+    if (!url) throw TransportError(CURLE_URL_MALFORMAT, "not an http or https URL");
     std::unique_ptr<CURL, CurlDeleter> curl(curl_easy_init());
     if (!curl) throw TransportError(CURLE_FAILED_INIT, "could not start a transfer");
     CURL* c = curl.get();
@@ -105,6 +150,7 @@ long perform(const Request& request, Sink& sink) {
     char errorText[CURL_ERROR_SIZE] = {0};
     curl_easy_setopt(c, CURLOPT_URL, request.url.c_str());
     curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
+    if (!mayUseEnvironmentProxy(*url)) curl_easy_setopt(c, CURLOPT_PROXY, "");  // "" means no proxy at all
     curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 0L);
     curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(c, CURLOPT_ERRORBUFFER, errorText);
@@ -145,20 +191,7 @@ long perform(const Request& request, Sink& sink) {
 
 void initialise() { initialiseOnce(); }
 
-bool isValidUrl(const std::string& url) {
-    CURLU* handle = curl_url();
-    if (!handle) return false;
-    const CURLUcode rc = curl_url_set(handle, CURLUPART_URL, url.c_str(), 0);
-    bool ok = rc == CURLUE_OK;
-    if (ok) {
-        char* scheme = nullptr;
-        ok = curl_url_get(handle, CURLUPART_SCHEME, &scheme, 0) == CURLUE_OK &&
-             (std::string_view(scheme) == "http" || std::string_view(scheme) == "https");
-        curl_free(scheme);
-    }
-    curl_url_cleanup(handle);
-    return ok;
-}
+bool isValidUrl(const std::string& url) { return parseUrl(url).has_value(); }
 
 Response send(const Request& request) {
     Sink sink;

@@ -3,8 +3,9 @@
 //
 // Every transfer follows the same rules: http and https only, no redirects followed
 // (a 3xx is a final answer), no signals, a per-request time-out that bounds both the
-// wait for data and the whole transfer, and a cap on the size of a body kept in
-// memory. Cookies come from and go to CookieJar::shared().
+// wait for data and the whole transfer, a cap on the size of a body kept in memory,
+// and a proxy named by the environment only for https to a host beyond this machine.
+// Cookies come from and go to CookieJar::shared().
 
 #include <chrono>
 #include <cstddef>

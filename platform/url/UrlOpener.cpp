@@ -9,26 +9,31 @@ namespace nimbo::platform {
 namespace {
 class DesktopUrlOpener final : public UrlOpener {
 public:
+    bool open(const QString& url) override { return QDesktopServices::openUrl(QUrl(url, QUrl::StrictMode)); }
+};
+
+// Lets only web pages through to the opener in force.
+class WebPageGate final : public UrlOpener {
+public:
     bool open(const QString& url) override {
-        if (!isOpenableUrl(url)) return false;
-        return QDesktopServices::openUrl(QUrl(url, QUrl::StrictMode));
+        static DesktopUrlOpener desktop;
+        return isOpenableUrl(url) && Replaceable<UrlOpener>::current(desktop).open(url);
     }
 };
 }  // namespace
 
 UrlOpener& UrlOpener::current() {
-    static DesktopUrlOpener desktop;
-    return Replaceable<UrlOpener>::current(desktop);
+    static WebPageGate gate;
+    return gate;
 }
 
 void UrlOpener::install(UrlOpener* opener) { Replaceable<UrlOpener>::install(opener); }
 
 bool isOpenableUrl(const QString& text) {
     const QUrl url(text, QUrl::StrictMode);
-    if (!url.isValid() || url.isRelative() || url.scheme().isEmpty()) return false;
+    if (!url.isValid() || url.isRelative()) return false;
     const QString scheme = url.scheme().toLower();
-    if ((scheme == "http" || scheme == "https") && url.host().isEmpty()) return false;
-    return true;
+    return (scheme == "http" || scheme == "https") && !url.host().isEmpty();
 }
 
 }  // namespace nimbo::platform

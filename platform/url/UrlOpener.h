@@ -8,16 +8,19 @@ namespace nimbo::platform {
 class UrlOpener {
 public:
     virtual ~UrlOpener() = default;
-    // Opens `url` if it is a valid absolute URL; returns whether it was handed on.
+    // Hands `url` on; returns whether it was handed on.
     virtual bool open(const QString& url) = 0;
 
-    // The opener in force: the desktop's, unless a test installed its own.
+    // The opener every caller uses. It opens only web pages (see isOpenableUrl) and
+    // refuses anything else before the desktop's opener, or one a test installed,
+    // sees it.
     static UrlOpener& current();
     // Installs `opener` (not owned) for the rest of the process; nullptr restores the desktop's.
     static void install(UrlOpener* opener);
 };
 
-// Parses `text` as an absolute URL with a scheme and, for http/https, a host.
+// True for an absolute http or https URL with a host. Other schemes (file:, smb:,
+// a custom handler's) would make the desktop open local files or start programs.
 bool isOpenableUrl(const QString& text);
 
 }  // namespace nimbo::platform

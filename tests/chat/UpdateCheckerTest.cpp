@@ -1,13 +1,12 @@
 // The latest-version check against the two scripted bases.
 #include "chat/UpdateChecker.h"
+#include "platform/async/Async.h"
+#include "platform/http/HttpClient.h"
 
 #include "TestEnvironment.h"
 
 #include <QCoreApplication>
 #include <QThread>
-#include <gtest/gtest.h>
-
-#include <optional>
 
 namespace nimbo {
 struct UpdateCheckerAccess {
@@ -27,19 +26,13 @@ std::string answer(const std::string& version, const std::string& url = "https:/
     return R"({"version":")" + version + R"(","url":")" + url + R"("})";
 }
 
-// The result of one check: its completion value and whether it ran on the UI thread.
-struct CheckResult {
-    int calls = 0;
-    bool found = false;
-    bool onUiThread = false;
-};
+// One check's completion: how often it ran, its value, and whether on the UI thread.
+struct CheckResult { int calls = 0; bool found = false; bool onUiThread = false; };
 
 CheckResult runCheck(std::chrono::milliseconds timeout = 5s) {
     auto result = std::make_shared<CheckResult>();
     UpdateChecker::shared().checkOnLaunch([result](bool found) {
-        ++result->calls;
-        result->found = found;
-        result->onUiThread = QThread::currentThread() == QCoreApplication::instance()->thread();
+        *result = {result->calls + 1, found, QThread::currentThread() == QCoreApplication::instance()->thread()};
     });
     EXPECT_TRUE(test::waitUntil([&] { return result->calls > 0; }, timeout));
     test::spinFor(50ms);  // a second call would show up here
@@ -51,112 +44,53 @@ protected:
     void SetUp() override { test::resetServers(); }
     test::ScriptedServer& production = test::productionServer();
     test::ScriptedServer& testing = test::testServer();
-
-    // Leaves the checker holding `version` (a newer one) as its known update.
-    void holdUpdate(const std::string& version) {
-        production.on("GET", kPath, ScriptedResponse{200, answer(version, "https://store.example/held")});
-        ASSERT_TRUE(runCheck().found);
-        test::resetServers();
-    }
 };
 
-TEST(UpdateCheckerVersions, ComparesPiecesAsNumbers) {
-    using A = UpdateCheckerAccess;
-    EXPECT_TRUE(A::isNewer("1.2.10", "1.2.9"));
-    EXPECT_FALSE(A::isNewer("1.2.9", "1.2.10"));
-    EXPECT_TRUE(A::isNewer("1.10", "1.9.9"));
-    EXPECT_FALSE(A::isNewer("1.2", "1.2.0"));
-    EXPECT_FALSE(A::isNewer("1.2.0", "1.2"));
-    EXPECT_FALSE(A::isNewer("", ""));
+TEST(UpdateCheckerVersions, ComparesNumericPiecesPaddedWithZeros) {
+    const struct { const char* a; const char* b; bool newer; } cases[] = {
+        {"1.2.10", "1.2.9", true}, {"1.2.9", "1.2.10", false}, {"1.10", "1.9.9", true}, {"1.2", "1.2.0", false},
+        {"1.2.0", "1.2", false},   {"", "", false},            {"2.0-beta", "1.9", true}, {"1.2.3-beta", "1.2.2", false},
+        {"1..3", "1.2", true},     {"1..2", "1.2", false},     {".1.", "1", false},       {"0.0.1", "0.0.0", true},
+        {"0", "0.0.0", false},     {"0.0", "0.0.0", false},    {"+2", "1", true},         {"-1", "0", false},
+        {"0", "-1", true},         {"+-2", "0", false},        {"1 ", "0.9", false},      {"x", "0", false},
+        {"99999999999999999999", "0", false},  // out of range counts as 0
+    };
+    for (const auto& c : cases) EXPECT_EQ(UpdateCheckerAccess::isNewer(c.a, c.b), c.newer) << c.a << " vs " << c.b;
 }
 
-TEST(UpdateCheckerVersions, ReadsOddPiecesAsZeroOrSkipsThem) {
-    using A = UpdateCheckerAccess;
-    EXPECT_TRUE(A::isNewer("2.0-beta", "1.9"));
-    EXPECT_FALSE(A::isNewer("1.2.3-beta", "1.2.2"));
-    EXPECT_TRUE(A::isNewer("1..3", "1.2"));   // "1..3" is 1.3
-    EXPECT_FALSE(A::isNewer("1..2", "1.2"));  // and "1..2" is 1.2
-    EXPECT_FALSE(A::isNewer(".1.", "1"));
-    EXPECT_TRUE(A::isNewer("0.0.1", "0.0.0"));
-    EXPECT_FALSE(A::isNewer("0", "0.0.0"));
-    EXPECT_FALSE(A::isNewer("0.0", "0.0.0"));
-    EXPECT_TRUE(A::isNewer("+2", "1"));
-    EXPECT_FALSE(A::isNewer("-1", "0"));
-    EXPECT_TRUE(A::isNewer("0", "-1"));
-    EXPECT_FALSE(A::isNewer("+-2", "0"));
-    EXPECT_FALSE(A::isNewer("99999999999999999999", "0"));  // out of range counts as 0
-    EXPECT_FALSE(A::isNewer("1 ", "0.9"));
-    EXPECT_FALSE(A::isNewer("x", "0"));
-}
-
-TEST_F(UpdateCheckerTest, FailsOverToTheTestBaseWhenProductionErrs) {
-    production.on("GET", kPath, ScriptedResponse{500, "{}"});
-    testing.on("GET", kPath, ScriptedResponse{200, answer("9.9.9", "https://store.example/test")});
-    const CheckResult result = runCheck();
-    EXPECT_EQ(result.calls, 1);
-    EXPECT_TRUE(result.found);
-    EXPECT_TRUE(result.onUiThread);
-    EXPECT_EQ(UpdateChecker::shared().available(), (AvailableUpdate{"9.9.9", "https://store.example/test"}));
-
-    const test::RecordedRequest request = production.requests().at(0);
-    EXPECT_EQ(request.method, "GET");
-    EXPECT_EQ(request.target, "/api/agent/latest-version?app=nimbo-ios&os=ios");
-    EXPECT_EQ(request.header("accept"), "application/json");
-    EXPECT_TRUE(request.body.empty());
-}
-
-TEST_F(UpdateCheckerTest, AnyUnusableAnswerMovesOnToTheTestBase) {
+TEST_F(UpdateCheckerTest, AnErrorOrAnyUnusableAnswerMovesOnToTheTestBase) {
     const ScriptedResponse unusable[] = {
-        {200, R"({"version":"9.9.9"})"},
-        {200, R"({"url":"https://store.example"})"},
-        {200, R"({"version":"","url":"https://store.example"})"},
-        {200, R"({"version":"9.9.9","url":""})"},
-        {200, R"({"version":9,"url":"https://store.example"})"},
-        {200, R"(["9.9.9"])"},
-        {200, "not json"},
-        {200, ""},
-        {204, ""},
-        {302, answer("9.9.9")},
-        {404, answer("9.9.9")},
+        {500, "{}"}, {200, R"({"version":"9.9.9"})"}, {200, R"({"url":"https://s.example"})"},
+        {200, answer("", "https://s.example")}, {200, answer("9.9.9", "")}, {200, R"({"version":9,"url":"https://s.x"})"},
+        {200, R"(["9.9.9"])"}, {200, "not json"}, {200, ""}, {204, ""}, {302, answer("9.9.9")}, {404, answer("9.9.9")},
         {200, answer("9.9.9"), "application/json", {}, {}, true},  // cut off midway
     };
     for (const ScriptedResponse& response : unusable) {
-        SCOPED_TRACE(response.status);
-        SCOPED_TRACE(response.body);
+        SCOPED_TRACE(std::to_string(response.status) + " " + response.body);
         test::resetServers();
         production.on("GET", kPath, response);
-        testing.on("GET", kPath, ScriptedResponse{200, answer("7.0.0")});
-        EXPECT_TRUE(runCheck().found);
-        EXPECT_EQ(testing.requestCount(), 1u);
-        EXPECT_EQ(UpdateChecker::shared().available()->version, "7.0.0");
+        testing.on("GET", kPath, ScriptedResponse{200, answer("7.0.0", "https://store.example/test")});
+        const CheckResult result = runCheck();
+        EXPECT_TRUE(result.calls == 1 && result.found && result.onUiThread && testing.requestCount() == 1u);
+        EXPECT_EQ(UpdateChecker::shared().available(), (AvailableUpdate{"7.0.0", "https://store.example/test"}));
     }
+    const test::RecordedRequest request = production.requests().at(0);
+    EXPECT_EQ(request.method + " " + request.target + " accept=" + request.header("accept") + " body=" + request.body,
+              "GET /api/agent/latest-version?app=nimbo-ios&os=ios accept=application/json body=");
 }
 
-TEST_F(UpdateCheckerTest, TheFirstUsableAnswerDecidesEvenWithoutAnUpdate) {
-    holdUpdate("5.0.0");
-    production.on("GET", kPath, ScriptedResponse{200, answer("1.0.0")});  // the installed version
-    testing.on("GET", kPath, ScriptedResponse{200, answer("9.9.9")});
-    const CheckResult result = runCheck();
-    EXPECT_FALSE(result.found);
-    EXPECT_FALSE(UpdateChecker::shared().available().has_value());
-    EXPECT_EQ(testing.requestCount(), 0u);
-
-    production.on("GET", kPath, ScriptedResponse{200, answer("0.9.12")});  // older: nothing to offer
-    EXPECT_FALSE(runCheck().found);
-    EXPECT_FALSE(UpdateChecker::shared().available().has_value());
-}
-
-TEST_F(UpdateCheckerTest, BothBasesDownKeepsWhatAnEarlierCheckFound) {
-    holdUpdate("6.1");
-    production.on("GET", kPath, ScriptedResponse{200, answer("9.9.9"), "application/json", {}, {}, true});
+TEST_F(UpdateCheckerTest, TheFirstUsableAnswerDecidesAndNoneKeepsTheEarlierResult) {
+    production.on("GET", kPath, ScriptedResponse{200, answer("6.1", "https://store.example/held")});
+    ASSERT_TRUE(runCheck().found);
+    production.on("GET", kPath, ScriptedResponse{503, ""});  // both bases down
     testing.on("GET", kPath, ScriptedResponse{200, answer("9.9.9"), "application/json", {}, {}, true});
     const CheckResult result = runCheck();
-    EXPECT_EQ(result.calls, 1);
-    EXPECT_FALSE(result.found);
-    EXPECT_TRUE(result.onUiThread);
+    EXPECT_TRUE(result.calls == 1 && !result.found && result.onUiThread);
     EXPECT_EQ(UpdateChecker::shared().available(), (AvailableUpdate{"6.1", "https://store.example/held"}));
-    EXPECT_EQ(production.requestCount(), 1u);
-    EXPECT_EQ(testing.requestCount(), 1u);
+    test::resetServers();
+    production.on("GET", kPath, ScriptedResponse{200, answer("1.0.0")});  // the installed version
+    testing.on("GET", kPath, ScriptedResponse{200, answer("9.9.9")});
+    EXPECT_FALSE(runCheck().found || UpdateChecker::shared().available() || testing.requestCount() > 0);
 }
 
 TEST_F(UpdateCheckerTest, OverlappingChecksEachCompleteOnce) {
@@ -167,6 +101,17 @@ TEST_F(UpdateCheckerTest, OverlappingChecksEachCompleteOnce) {
     test::spinFor(100ms);
     EXPECT_EQ(calls, 3);
     EXPECT_EQ(production.requestCount(), 3u);
+}
+
+TEST_F(UpdateCheckerTest, FindsTheUpdateWhileEveryWorkerWaitsOnSlowRequests) {
+    test::ScriptedServer slow;
+    slow.onAnything(ScriptedResponse{200, "{}", "application/json", {}, 20s});
+    const platform::http::Request chatSend{"POST", slow.base() + "/api/chat/orc", {}, "{}", 30s};
+    for (int i = 0; i < 80; ++i)  // more than the shared pool's workers
+        detail::startOnWorker([chatSend] { try { platform::http::send(chatSend); } catch (const std::exception&) {} });
+    ASSERT_TRUE(slow.waitForRequests(64, 30s));  // connections beyond the listen backlog are retried after 1 s, 3 s, ...
+    production.on("GET", kPath, ScriptedResponse{200, answer("8.0.0")});
+    EXPECT_TRUE(runCheck(3s).found);
 }
 
 }  // namespace

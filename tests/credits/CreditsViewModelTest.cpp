@@ -92,7 +92,7 @@ TEST(Credits, EachShowingLooksUpTheUserThenAsksForTheirBalance) {
         ASSERT_TRUE(test::waitUntil([&] { return production.requestCount() == 4u && !vm.isLoading(); }));
         EXPECT_EQ(vm.remainingText(), "900");
         EXPECT_EQ(production.requests()[1].target,
-                  meStatus == 200 ? "/api/v1/credits/balance?companyId=42&email=ann+x@acme.io" : kBalancePath);
+                  meStatus == 200 ? "/api/v1/credits/balance?companyId=42&email=ann%2Bx@acme.io" : kBalancePath);
     }
 }
 

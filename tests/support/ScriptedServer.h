@@ -22,9 +22,13 @@ struct RecordedRequest {
     std::string path;    // without the query
     std::string body;
     std::multimap<std::string, std::string> headers;  // names in lower case
+    std::multimap<std::string, std::string> query;    // the query's parameters, decoded as a server reads them
 
     bool hasHeader(const std::string& lowerName) const { return headers.count(lowerName) > 0; }
-    std::string header(const std::string& lowerName) const;
+    std::string header(const std::string& lowerName) const {
+        const auto it = headers.find(lowerName);
+        return it == headers.end() ? std::string() : it->second;
+    }
 };
 
 struct ScriptedResponse {
@@ -52,7 +56,6 @@ public:
     ScriptedServer& operator=(const ScriptedServer&) = delete;
 
     std::string base() const;  // "http://127.0.0.1:<port>"
-    int port() const { return port_; }
 
     // Answers `method` requests to `path` (query ignored). The latest rule for a
     // method and path wins. Unscripted requests get 404 {"error":"not scripted"}.
@@ -70,7 +73,6 @@ public:
 
 private:
     ScriptedResponse answer(const RecordedRequest& request);
-    void sleepUnlessStopping(std::chrono::milliseconds delay);
 
     std::unique_ptr<httplib::Server> server_;
     std::thread thread_;
@@ -79,7 +81,7 @@ private:
     mutable std::condition_variable changed_;
     bool stopping_ = false;
     std::map<std::string, Handler> rules_;
-    std::unique_ptr<ScriptedResponse> fallback_;
+    Handler fallback_;
     std::vector<RecordedRequest> requests_;
 };
 
@@ -87,18 +89,5 @@ private:
 int freeLoopbackPort();
 // A loopback base on which nothing listens (connections are refused).
 std::string refusingBase();
-
-// A loopback server that accepts each connection and resets it at once.
-class ResettingServer {
-public:
-    ResettingServer();
-    ~ResettingServer();
-    std::string base() const;
-
-private:
-    int listenFd_ = -1;
-    int port_ = 0;
-    std::thread thread_;
-};
 
 }  // namespace nimbo::test

@@ -5,6 +5,7 @@
 
 #include "ScriptedServer.h"
 
+#include "api/Json.h"
 #include "api/NimboApiError.h"
 
 #include <gtest/gtest.h>
@@ -31,6 +32,11 @@ std::string serviceBase();
 void resetServers();
 // The temporary folder that XDG_DATA_HOME and XDG_CONFIG_HOME point into.
 std::filesystem::path scratchDir();
+// The latest request `server` recorded, or a test failure and an empty request when
+// there is none; lastBody() is its body parsed as JSON (a failure and null when the
+// body is not JSON).
+RecordedRequest lastRequest(const ScriptedServer& server);
+api::Json lastBody(const ScriptedServer& server);
 
 // Runs the Qt event loop until `condition` holds or `timeout` passes.
 bool waitUntil(const std::function<bool()>& condition,

@@ -10,15 +10,11 @@
 
 #include <QElapsedTimer>
 #include <QGuiApplication>
-#include <QStandardPaths>
 #include <QThread>
-
-#include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <memory>
 #include <unistd.h>
-
 
 namespace nimbo::test {
 namespace {
@@ -43,15 +39,6 @@ void startServers() {
     production = std::make_unique<ScriptedServer>();
     testBase = std::make_unique<ScriptedServer>();
     nimbo::api::ServiceEndpoints::overrideForProcess({{production->base(), testBase->base()}, production->base()});
-#endif
-}
-
-void stopServers() {
-    production.reset();
-    testBase.reset();
-#ifdef NIMBO_E2E
-    serviceTest.reset();
-    serviceProduction.reset();
 #endif
 }
 }  // namespace
@@ -79,14 +66,20 @@ bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds
     return true;
 }
 
-void spinFor(std::chrono::milliseconds duration) {
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < duration.count()) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        QThread::msleep(2);
-    }
+void spinFor(std::chrono::milliseconds duration) { waitUntil([] { return false; }, duration); }
+
+RecordedRequest lastRequest(const ScriptedServer& server) {
+    const std::vector<RecordedRequest> requests = server.requests();
+    if (!requests.empty()) return requests.back();
+    ADD_FAILURE() << "no request reached " << server.base();
+    return {};
+}
+
+api::Json lastBody(const ScriptedServer& server) {
+    api::Json body = api::Json::parse(lastRequest(server).body, nullptr, /*allow_exceptions=*/false);
+    if (!body.is_discarded()) return body;
+    ADD_FAILURE() << "the latest request to " << server.base() << " has no JSON body";
+    return nullptr;
 }
 
 }  // namespace nimbo::test
@@ -109,7 +102,12 @@ int main(int argc, char** argv) {
     const bool listing = GTEST_FLAG_GET(list_tests);
     if (!listing) startServers();
     const int result = RUN_ALL_TESTS();
-    stopServers();
+    production.reset();  // the servers stop before the scratch folder goes
+    testBase.reset();
+#ifdef NIMBO_E2E
+    serviceTest.reset();
+    serviceProduction.reset();
+#endif
     std::filesystem::remove_all(scratch);
     return result;
 }
