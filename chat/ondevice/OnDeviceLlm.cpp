@@ -6,13 +6,10 @@
 #include "platform/ml/MlModel.h"
 
 #include <chrono>
-#include <cerrno>
 #include <map>
 #include <system_error>
 #include <vector>
 
-#include <stdlib.h>
-#include <unistd.h>
 
 namespace nimbo {
 namespace {
