@@ -10,7 +10,6 @@
 #include <system_error>
 #include <vector>
 
-
 namespace nimbo {
 namespace {
 namespace fs = std::filesystem;
