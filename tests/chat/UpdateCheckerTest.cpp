@@ -109,7 +109,7 @@ TEST_F(UpdateCheckerTest, FindsTheUpdateWhileEveryWorkerWaitsOnSlowRequests) {
     const platform::http::Request chatSend{"POST", slow.base() + "/api/chat/orc", {}, "{}", 30s};
     for (int i = 0; i < 80; ++i)  // more than the shared pool's workers
         detail::startOnWorker([chatSend] { try { platform::http::send(chatSend); } catch (const std::exception&) {} });
-    ASSERT_TRUE(slow.waitForRequests(64, 30s));  // connections beyond the listen backlog are retried after 1 s, 3 s, ...
+    ASSERT_TRUE(slow.waitForRequests(64, 30s));
     production.on("GET", kPath, ScriptedResponse{200, answer("8.0.0")});
     EXPECT_TRUE(runCheck(3s).found);
 }

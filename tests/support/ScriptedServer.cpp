@@ -10,8 +10,21 @@
 #include <unistd.h>
 
 namespace nimbo::test {
+namespace {
 
-ScriptedServer::ScriptedServer() : server_(std::make_unique<httplib::Server>()) {
+// The library listens with a backlog of five; a burst of connections beyond it would
+// wait for the client's SYN retries (1 s, 3 s, ...).
+struct BurstServer : httplib::Server {
+    int bindToAnyPort(const char* host) {
+        const int port = bind_to_any_port(host);
+        ::listen(svr_sock_, SOMAXCONN);
+        return port;
+    }
+};
+
+}  // namespace
+
+ScriptedServer::ScriptedServer() : server_(std::make_unique<BurstServer>()) {
     server_->new_task_queue = [] { return new httplib::ThreadPool(64); };
     server_->set_payload_max_length(64u * 1024u * 1024u);
     auto route = [this](const httplib::Request& req, httplib::Response& res) {
@@ -36,7 +49,7 @@ ScriptedServer::ScriptedServer() : server_(std::make_unique<httplib::Server>()) 
         }
     };
     server_->Get(".*", route).Post(".*", route).Put(".*", route).Delete(".*", route).Patch(".*", route);
-    port_ = server_->bind_to_any_port("127.0.0.1");
+    port_ = static_cast<BurstServer&>(*server_).bindToAnyPort("127.0.0.1");
     thread_ = std::thread([this] { server_->listen_after_bind(); });
     // stop() before the loop has started would be lost; wait until it runs.
     while (!server_->is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
