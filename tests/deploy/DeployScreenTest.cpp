@@ -59,13 +59,15 @@ TEST(DeployScreen, LockNoticePickerTintTriggerErrorWaitingAndCards) {
     ASSERT_TRUE(test::waitUntil([&] { return screen.isShown("waitingLine"); }));
     EXPECT_FALSE(screen.isShown("errorLine"));
     screen.render("deploy-waiting");
+
+    // Refused while a run is awaited: the error shows and the wait goes on.
     production.on("POST", "/api/superadmin/deploy", ScriptedResponse{403, ""});
     screen.tap("triggerButton");
     ASSERT_TRUE(test::waitUntil([&] { return screen.isShown("errorLine"); }));
-    EXPECT_TRUE(vm->isPolling() && screen.isShown("waitingLine"));  // the earlier run is still awaited
+    EXPECT_TRUE(vm->isPolling() && screen.isShown("waitingLine"));
+
 
     production.on("POST", "/api/superadmin/deploy", ScriptedResponse{200, R"({"triggered":true,"dispatchedAtUtc":"T"})"});
-
     production.on("GET", "/api/superadmin/deploy/status", ScriptedResponse{200, R"({"runs":[{"runId":4182,"status":"in_progress","jobs":[
         {"name":"Deploy secondary","conclusion":"success","steps":[{"name":"Build release"},{"name":"Roll out to secondary channel"}]},
         {"name":"Verify secondary","status":"in_progress","steps":[{"name":"Health check secondary"},{"name":"Smoke test secondary"}]},
