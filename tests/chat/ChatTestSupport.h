@@ -19,24 +19,22 @@
 namespace nimbo::test {
 
 inline constexpr const char* kChatPath = "/api/chat/orc";
-inline constexpr const char* kMePath = "/api/auth/me";
-inline constexpr const char* kVersionPath = "/api/agent/latest-version";
 inline const QString kGreeting = QStringLiteral("Hi! I'm Nimbo. Ask me anything to get started.");
 
 // Runs one version check against the production server answering `version` and
 // waits for it, so the shared checker holds an update (newer version) or none.
 inline void settleUpdateChecker(const std::string& version, const std::string& url = "https://store.example/nimbo") {
-    productionServer().on("GET", kVersionPath, ScriptedResponse{200, api::Json{{"version", version}, {"url", url}}.dump()});
+    productionServer().on("GET", "/api/agent/latest-version", ScriptedResponse{200, api::Json{{"version", version}, {"url", url}}.dump()});
     bool done = false;
     UpdateChecker::shared().checkOnLaunch([&done](bool) { done = true; });
     EXPECT_TRUE(waitUntil([&] { return done; }));
 }
 
-// The bodies of the requests to `path` the production server received, in arrival order.
-inline std::vector<api::Json> bodiesTo(const std::string& path = kChatPath) {
+// The bodies of the chat requests the production server received, in arrival order.
+inline std::vector<api::Json> chatBodies() {
     std::vector<api::Json> bodies;
     for (const RecordedRequest& r : productionServer().requests())
-        if (r.path == path) bodies.push_back(r.body.empty() ? api::Json() : api::Json::parse(r.body));
+        if (r.path == kChatPath) bodies.push_back(api::Json::parse(r.body));
     return bodies;
 }
 
@@ -49,8 +47,7 @@ inline void scriptEcho(const std::string& conversationId = {}) {
     });
 }
 
-class FakeOnDeviceModel : public OnDeviceModel {
-public:
+struct FakeOnDeviceModel : OnDeviceModel {
     std::string downloadFailure;  // thrown by ensureDownloaded() when not empty
     OnDeviceInferResult result{true, "Hello there!", 12.0};
     std::vector<std::string> prompts;
@@ -65,8 +62,7 @@ public:
 };
 
 // Records what would have been opened; installed for the lifetime of the object.
-class RecordingOpener : public platform::UrlOpener {
-public:
+struct RecordingOpener : platform::UrlOpener {
     RecordingOpener() { install(this); }
     ~RecordingOpener() override { install(nullptr); }
     bool open(const QString& url) override { return opened << url, true; }

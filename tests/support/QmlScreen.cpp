@@ -6,6 +6,9 @@
 #include <QImage>
 #include <QQmlComponent>
 #include <QQuickItem>
+#include <QTest>
+
+#include <gtest/gtest.h>
 
 namespace nimbo::test {
 
@@ -48,6 +51,12 @@ QObject* QmlScreen::find(const QString& objectName) const {
 bool QmlScreen::isShown(const QString& objectName) const {
     auto* item = qobject_cast<QQuickItem*>(find(objectName));
     return item && item->isVisible();
+}
+
+void QmlScreen::tap(const QString& objectName) {
+    auto* item = qobject_cast<QQuickItem*>(find(objectName));
+    ASSERT_NE(item, nullptr) << objectName.toStdString();
+    QTest::mouseClick(window_.get(), Qt::LeftButton, {}, item->mapToScene(item->boundingRect().center()).toPoint());
 }
 
 QString QmlScreen::render(const QString& name) {

@@ -26,6 +26,8 @@ public:
     QObject* find(const QString& objectName) const;
     // Whether the item with this objectName exists and is visible.
     bool isShown(const QString& objectName) const;
+    // Clicks the centre of the item with this objectName (a test failure when there is none).
+    void tap(const QString& objectName);
     // Errors of loading and every warning the engine reported since.
     const QStringList& warnings() const { return warnings_; }
 
