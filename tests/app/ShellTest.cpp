@@ -118,7 +118,7 @@ TEST(Screens, ShowServerTextPlainAndNameEveryControl) {
     }
     ASSERT_TRUE(test::waitUntil([&] { return screen.isShown("deployBody"); }));
     screen.tap("triggerButton");
-    ASSERT_TRUE(test::waitUntil([&] { return server.requests().back().path == "/api/superadmin/deploy/status"; }));
+    ASSERT_TRUE(test::waitUntil([&] { return test::lastRequest(server).path == "/api/superadmin/deploy/status"; }));
     test::spinFor(300ms);
     checkEveryItem(screen, "deploy runs");
 

@@ -50,7 +50,7 @@ TEST(DeployScreen, LockNoticePickerTintTriggerErrorWaitingAndCards) {
     screen.tap("triggerButton");
     ASSERT_TRUE(test::waitUntil([&] { return screen.isShown("errorLine"); }));
     EXPECT_EQ(screen.find("errorLine")->property("text").toString(), "Deploy trigger failed");
-    EXPECT_EQ(api::Json::parse(production.requests().back().body), (api::Json{{"environment", "prod"}}));
+    EXPECT_EQ(test::lastBody(production), (api::Json{{"environment", "prod"}}));
 
     production.on("POST", "/api/superadmin/deploy", ScriptedResponse{200, R"({"triggered":true,"dispatchedAtUtc":"T"})"});
     production.on("GET", "/api/superadmin/deploy/status", ScriptedResponse{200, R"({"runs":[]})"});

@@ -361,7 +361,10 @@ TEST_F(Learning, DrawnAndWalkedByMouseAndKeyboard) {
     screen.render("learning-disconnect");
     EXPECT_EQ(keys({Qt::Key_Tab, Qt::Key_Tab, Qt::Key_Tab}), "disconnectDeleteButton");
     keys({Qt::Key_Space});
-    ASSERT_TRUE(test::waitUntil([&] { return targets().back() == kBase + "calendar/disconnect?purge=true"; }));
+    ASSERT_TRUE(test::waitUntil([&] {
+        const auto sent = targets();
+        return !sent.empty() && sent.back() == kBase + "calendar/disconnect?purge=true";
+    }));
     EXPECT_FALSE(isOn("calendar"));
     EXPECT_TRUE(screen.warnings().isEmpty()) << screen.warnings().join("\n").toStdString();
 }
