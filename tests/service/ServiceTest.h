@@ -6,12 +6,9 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <future>
 #include <map>
 #include <memory>
-#include <optional>
-#include <string>
 
 namespace nimbo::service_test {
 
@@ -53,13 +50,10 @@ inline ::testing::AssertionResult refused(const Reply &reply, int status, const 
 // One instance with the demo accounts on a fresh data folder.
 class ServiceTest : public ::testing::Test {
 protected:
-    void SetUp() override { service = std::make_unique<ServiceInstance>(data.path(), std::vector<std::string>{"--demo"}); }
-
-    // A client of the instance on `port` (default: `service`) signed in as `account`; the test
-    // fails when it cannot sign in.
-    Client signedIn(const Account &account, int port = 0) const
+    // A client of `service` signed in as `account`; the test fails when it cannot sign in.
+    Client signedIn(const Account &account) const
     {
-        Client client(port ? port : service->port());
+        Client client(service->port());
         EXPECT_TRUE(client.signIn(account.email, account.password)) << account.email;
         return client;
     }
@@ -81,16 +75,16 @@ protected:
         return reply.json;
     }
 
-    // Sends `count` requests to `service` at once, each on a client of its own with `cookie`;
-    // how many answers had each status.
-    std::map<int, int> statusesAtOnce(int count, const std::string &cookie, const std::function<Reply(Client &)> &request) const
+    // Posts `body` to `path` of `service` `count` times at once, each on a client of its own
+    // with `cookie`; how many answers had each status.
+    std::map<int, int> statusesAtOnce(int count, const std::string &cookie, const std::string &path, const Json &body) const
     {
         std::vector<std::future<int>> replies;
         for (int i = 0; i < count; ++i) {
             replies.push_back(std::async(std::launch::async, [&] {
                 Client client(service->port());
                 client.setCookie(cookie);
-                return request(client).status;
+                return client.post(path, body).status;
             }));
         }
         std::map<int, int> statuses;
@@ -100,7 +94,7 @@ protected:
     }
 
     TempFolder data;
-    std::unique_ptr<ServiceInstance> service;
+    std::unique_ptr<ServiceInstance> service = std::make_unique<ServiceInstance>(data.path());
 };
 
 } // namespace nimbo::service_test
