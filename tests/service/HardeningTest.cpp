@@ -26,7 +26,8 @@ const char *const postPaths[] = {
 TEST_F(ServiceTest, MalformedUndeclaredOrOversizedRequestsAreRefusedChangeNothingAndAreLoggedEscaped)
 {
     Client client = signedIn(admin);
-    const std::string bodies[] = {"{", "[]", "42", "{\"a\":1}x", std::string(5000, '[') + std::string(5000, ']'), "{\"message\":\"\xff\xfe\"}", std::string("{\"k\":\"a\0b", 9)};
+    const std::string bodies[] = {"{", "[]", "42", "{\"a\":1}x", std::string(5000, '[') + std::string(5000, ']'),
+                                  "{\"message\":\"\xff\xfe\"}", std::string("{\"k\":\"a\0b", 9)};
     for (const char *path : postPaths) {
         for (const std::string &body : bodies)
             EXPECT_TRUE(refused(client.send("POST", path, body), 400)) << path << " with " << body.substr(0, 40);

@@ -67,14 +67,6 @@ protected:
         return text ? std::optional<int64_t>(std::stoll(*text)) : std::nullopt;
     }
 
-    // A trial company account for `email` (a domain no one has yet); fails the test otherwise.
-    Json signUpTrial(const std::string &email, const std::string &password = "trial-password-1") const
-    {
-        const Reply reply = Client(service->port()).post("/api/clients/signup", signupBody(email, password));
-        EXPECT_EQ(reply.status, 201) << reply.body;
-        return reply.json;
-    }
-
     // Posts `body` to `path` of `service` `count` times at once, each on a client of its own
     // with `cookie`; how many answers had each status.
     std::map<int, int> statusesAtOnce(int count, const std::string &cookie, const std::string &path, const Json &body) const
