@@ -38,8 +38,7 @@ TEST_F(ServiceTest, SignInGivesAnHttpOnlySessionAndFailedSignInsAndPasswordReset
     EXPECT_TRUE(refused(tryPassword(demo.email, demo.password), 429, "Too many sign-in attempts. Try again in a minute."));
     EXPECT_EQ(tryPassword(low.email, low.password).status, 200);
     const auto forgot = [&](const std::string &email) { return client.post("/api/auth/forgot-password", Json{{"email", email}}); };
-    const Reply known = forgot(demo.email);
-    EXPECT_EQ(forgot("nobody@nimbo.test").body, known.body);
+    EXPECT_EQ(forgot("nobody@nimbo.test").body, forgot(demo.email).body);
     EXPECT_EQ(forgot(demo.email).status + forgot(demo.email).status, 400);
     EXPECT_TRUE(refused(forgot(" Demo@nimbo.test"), 429, "Too many password-reset requests. Try again later."));
     for (int i = 0; i < 55; ++i) // 60 requests a minute in all, refused ones included
