@@ -1,11 +1,10 @@
-// One test per flow of the service: sign-in, sign-up, credits and chat, learning sources, deploy.
+// One test per flow of the service: sign-in and password reset, sign-up, credits and chat,
+// learning sources, deploy.
 
 #include "ServiceTest.h"
 
 #include <chrono>
 #include <ctime>
-#include <future>
-#include <map>
 #include <regex>
 #include <set>
 #include <thread>
@@ -13,42 +12,59 @@
 namespace nimbo::service_test {
 namespace {
 
-TEST_F(ServiceTest, SignInGivesAnHttpOnlySessionThatIdentifiesTheUser)
+// A session cookie that is HttpOnly, kept as a digest, and identifies the user. Five failed
+// tries per account and minute; other accounts are not held up. Password-reset requests are
+// answered alike for every address, recorded and bounded.
+TEST_F(ServiceTest, SignInGivesAnHttpOnlySessionAndFailedSignInsAndPasswordResetsAreThrottled)
 {
     Client client(service->port());
-    const Reply reply = client.post("/api/auth/local-login", Json{{"email", "  Demo@Nimbo.TEST "}, {"password", demo.password}});
+    const auto tryPassword = [&](const char *email, const char *password) {
+        return client.post("/api/auth/local-login", Json{{"email", email}, {"password", password}});
+    };
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(tryPassword(demo.email, "wrong-password").status, 401);
+    const Reply reply = tryPassword("  Demo@Nimbo.TEST ", demo.password); // a success forgets the failures
     ASSERT_EQ(reply.status, 200) << reply.body;
-    const std::string setCookie = reply.headers.find("Set-Cookie")->second;
-    EXPECT_TRUE(std::regex_search(setCookie, std::regex("^nimbo_session=[0-9a-f]{64}; Path=/; HttpOnly; SameSite=Lax;")));
+    const std::string setCookie = header(reply, "Set-Cookie");
+    std::smatch token;
+    ASSERT_TRUE(std::regex_search(setCookie, token, std::regex("^nimbo_session=([0-9a-f]{64}); Path=/; HttpOnly; SameSite=Lax;")));
+    EXPECT_EQ(queryNumber("SELECT COUNT(*) FROM sessions WHERE token_hash = '" + token[1].str() + "'"), 0);
     client.setCookie(setCookie.substr(0, setCookie.find(';')));
     EXPECT_EQ(client.get("/api/auth/me").json, (Json{{"email", "demo@nimbo.test"}, {"name", "Demo User"}, {"role", "member"},
                                                      {"canChat", true}, {"companyId", 1}, {"isSuperAdmin", false}}));
     EXPECT_EQ(signedIn(admin).get("/api/auth/me").json["isSuperAdmin"], true);
-    EXPECT_EQ(client.post("/api/auth/local-login", Json{{"email", demo.email}, {"password", "wrong-one"}}).headers.count("Set-Cookie"), 0u);
-    TempFolder empty; // the demo accounts exist only with --demo
-    ServiceInstance plain(empty.path(), {});
-    EXPECT_FALSE(Client(plain.port()).signIn(demo.email, demo.password));
+    const auto flood = statusesAtOnce(12, "", "/api/auth/local-login", Json{{"email", "DEMO@nimbo.test"}, {"password", "wrong-password"}});
+    EXPECT_EQ(flood, (std::map<int, int>{{401, 5}, {429, 7}}));
+    EXPECT_TRUE(refused(tryPassword(demo.email, demo.password), 429, "Too many sign-in attempts. Try again in a minute."));
+    EXPECT_EQ(tryPassword(low.email, low.password).status, 200);
+    const auto forgot = [&](const std::string &email) { return client.post("/api/auth/forgot-password", Json{{"email", email}}); };
+    EXPECT_EQ(forgot("nobody@nimbo.test").body, forgot(demo.email).body);
+    EXPECT_EQ(forgot(demo.email).status + forgot(demo.email).status, 400);
+    EXPECT_TRUE(refused(forgot(" Demo@nimbo.test"), 429, "Too many password-reset requests. Try again later."));
+    for (int i = 0; i < 55; ++i) // 60 requests a minute in all, refused ones included
+        EXPECT_EQ(forgot("u" + std::to_string(i) + "@x.test").status, 200) << i;
+    EXPECT_TRUE(refused(forgot("one-more@x.test"), 429, "Too many password-reset requests. Try again later."));
+    EXPECT_EQ(queryDatabase(databaseFile(), "SELECT COUNT(*) || ' for ' || COUNT(user_id) FROM password_reset_requests"), "59 for 3");
 }
 
 TEST_F(ServiceTest, ANewDomainGetsATrialAndAKnownOneAPendingRequestThatAnApprovalCompletes)
 {
-    const Json trial = signUpTrial("ada@acme.test");
-    const std::string token = trial["enrollmentToken"];
-    EXPECT_EQ(token.size(), 32u);
-    EXPECT_EQ(trial["plan"], "pro_trial");
+    const Account owner{"ada@acme.test", "비밀번호비밀번호"}; // eight characters are enough
+    const Reply trial = Client(service->port()).post("/api/clients/signup", signupBody(owner.email, owner.password));
+    ASSERT_EQ(trial.status, 201) << trial.body;
     std::tm expires{};
-    ASSERT_TRUE(strptime(trial["trialExpiresAt"].get<std::string>().c_str(), "%Y-%m-%dT%H:%M:%S", &expires));
+    ASSERT_TRUE(strptime(trial.json["trialExpiresAt"].get<std::string>().c_str(), "%Y-%m-%dT%H:%M:%S", &expires));
     EXPECT_NEAR(static_cast<double>(timegm(&expires)), std::time(nullptr) + 14 * 24 * 3600, 120);
-    const auto stored = queryDatabase(databaseFile(), "SELECT enrollment_token_hash FROM companies WHERE domain = 'acme.test'");
-    EXPECT_EQ(stored.value_or(token).size(), 64u); // a digest, not the token
-    Client owner = signedIn({"ada@acme.test", "trial-password-1"});
-    EXPECT_EQ(owner.get("/api/auth/me").json["companyId"], trial["companyId"]);
-    EXPECT_EQ(owner.get("/api/v1/credits/balance").json["user"]["balance"], nullptr);
+    // The enrollment token is kept as a digest, not as the token.
+    EXPECT_EQ(queryDatabase(databaseFile(), "SELECT LENGTH(enrollment_token_hash) FROM companies WHERE domain = 'acme.test'"), "64");
+    Client ownerClient = signedIn(owner); // without a balance of their own, they draw on the pool
+    EXPECT_EQ(ownerClient.post("/api/chat/orc", Json{{"message", "pool"}}).status, 200);
+    const Json pool = ownerClient.get("/api/v1/credits/balance").json;
+    EXPECT_TRUE(pool["companyId"] == trial.json["companyId"] && pool["companyBalance"] == 999 && pool["user"]["balance"] == nullptr) << pool;
 
     Client anonymous(service->port());
     const Reply pending = anonymous.post("/api/clients/signup", signupBody("new@nimbo.test"));
     ASSERT_EQ(pending.status, 202) << pending.body;
-    EXPECT_FALSE(pending.json.contains("enrollmentToken"));
     EXPECT_FALSE(anonymous.signIn("new@nimbo.test", "trial-password-1"));
     EXPECT_TRUE(refused(anonymous.post("/api/clients/signup", signupBody("new@nimbo.test")), 409));
     const std::string approve = "/api/superadmin/signup-requests/" + pending.json["requestId"].dump() + "/approve";
@@ -68,40 +84,19 @@ TEST_F(ServiceTest, ChatKeepsTheConversationAndEachReplyCostsOneCreditEvenUnderC
     const Reply first = client.post("/api/chat/orc", Json{{"message", "  And of Chile?  "}, {"mode", "orc"}, {"history", history}});
     ASSERT_EQ(first.status, 200) << first.body;
     const std::string id = first.json["conversationId"];
-    EXPECT_EQ(first.json["routedTo"], "local-responder");
-    EXPECT_EQ(first.json["node"], "127.0.0.1:" + std::to_string(service->port()));
     for (const char *part : {"And of Chile?", "2 earlier turns", "What is the capital of Peru?"})
         EXPECT_NE(first.json["reply"].get<std::string>().find(part), std::string::npos) << first.json["reply"];
     const Json longHistory(std::vector<Json>(100, history[1]));
     const Reply second = client.post("/api/chat/orc", Json{{"message", "x"}, {"history", longHistory}, {"conversationId", id}});
-    EXPECT_EQ(second.json["conversationId"], id);
-    EXPECT_NE(second.json["note"].get<std::string>().find("4 stored turns"), std::string::npos);
-    EXPECT_TRUE(refused(signedIn(low).post("/api/chat/orc", Json{{"message", "yours?"}, {"conversationId", id}}), 404));
-    const Reply balance = client.get("/api/v1/credits/balance");
-    EXPECT_EQ(balance.json["user"]["balance"], 1198);
-    EXPECT_GT(balance.json["user"]["lifetimeTokens"].get<int64_t>(), 0);
-    EXPECT_EQ(balance.json["companyBalance"], 1200);
-    signUpTrial("tia@trial.test"); // a user without a balance of their own draws on the pool
-    Client trial = signedIn({"tia@trial.test", "trial-password-1"});
-    EXPECT_EQ(trial.post("/api/chat/orc", Json{{"message", "pool"}}).status, 200);
-    EXPECT_EQ(trial.get("/api/v1/credits/balance").json["companyBalance"], 999);
+    EXPECT_TRUE(second.json["conversationId"] == id && second.json["note"].get<std::string>().find("4 stored turns") != std::string::npos)
+        << second.body;
+    Client other = signedIn(low);
+    EXPECT_TRUE(refused(other.post("/api/chat/orc", Json{{"message", "yours?"}, {"conversationId", id}}), 404));
+    const Json balance = client.get("/api/v1/credits/balance").json;
+    EXPECT_TRUE(balance["user"]["balance"] == 1198 && balance["user"]["lifetimeTokens"] > 0 && balance["companyBalance"] == 1200) << balance;
     // Concurrent chats never spend more than the balance.
     queryDatabase(databaseFile(), "UPDATE users SET balance = 5 WHERE email = 'low@nimbo.test'");
-    const std::string cookie = signedIn(low).cookie();
-    std::vector<std::future<int>> statuses;
-    for (int i = 0; i < 12; ++i) {
-        statuses.push_back(std::async(std::launch::async, [&] {
-            Client client(service->port());
-            client.setCookie(cookie);
-            return client.post("/api/chat/orc", Json{{"message", "race"}}).status;
-        }));
-    }
-    std::map<int, int> counts;
-    for (auto &status : statuses)
-        ++counts[status.get()];
-    EXPECT_EQ(counts, (std::map<int, int>{{200, 5}, {402, 7}}));
-    EXPECT_EQ(queryNumber("SELECT balance FROM users WHERE email = 'low@nimbo.test'"), 0);
-    EXPECT_EQ(queryNumber("SELECT COUNT(*) FROM turns"), 4 + 2 + 10); // the turns above, and these
+    EXPECT_EQ(statusesAtOnce(12, other.cookie(), "/api/chat/orc", Json{{"message", "race"}}), (std::map<int, int>{{200, 5}, {402, 7}}));
 }
 
 Json item(const std::string &id, const std::string &title, const std::string &content = "notes")
@@ -117,35 +112,34 @@ TEST_F(ServiceTest, ALearningSourceIsConnectedSyncedAndDisconnectedPerUser)
         const Reply reply = by.post("/api/v1/learning-sources/calendar/sync", Json{{"items", items}});
         return reply.json["imported"].dump() + " imported, " + reply.json["skipped"].dump() + " skipped";
     };
-    EXPECT_EQ(client.get("/api/v1/learning-sources").json["categories"].size(), 10u);
-    EXPECT_EQ(calendar(client), (Json{{"category", "calendar"}, {"connected", false}, {"lastSyncAt", nullptr}, {"itemCount", 0}}));
+    const Json unused{{"category", "calendar"}, {"connected", false}, {"lastSyncAt", nullptr}, {"itemCount", 0}};
+    EXPECT_EQ(calendar(client), unused);
     ASSERT_EQ(client.post("/api/v1/learning-sources/calendar/connect", Json::object()).status, 200);
-    Json timed = item("e1", "Standup");
-    timed["at"] = "2026-12-07T09:00:00Z";
+    const Json timed{{"itemId", "e1"}, {"title", "Standup"}, {"content", "notes"}, {"at", "2026-12-07T09:00:00Z"}};
     EXPECT_EQ(sync(client, Json::array({timed, item("e2", "Review"), item("e3", "Lunch")})), "3 imported, 0 skipped");
     // e2 retitled, e3 with new notes, e4 new; e1 unchanged and e4 repeated are skipped
     EXPECT_EQ(sync(client, Json::array({timed, item("e2", "Design"), item("e3", "Lunch", "x"), item("e4", "Gym"), item("e4", "Gym")})),
               "3 imported, 2 skipped");
-    // A hundred events with long notes go in one request; invalid items are skipped, not fatal.
+    // A hundred events with long notes go in one request; invalid items and those past the
+    // first thousand are skipped, not fatal.
     Json batch = Json::array({Json(7), Json{{"itemId", "a"}, {"title", "No content"}}, item("", "Empty id"), item("big", "t", std::string(65537, 'x')),
                               Json{{"itemId", 1}, {"title", "t"}, {"content", "c"}}, Json{{"itemId", "b"}, {"title", "t"}, {"content", "c"}, {"at", 5}}});
     for (int i = 0; i < 100; ++i)
         batch.push_back(item("event-" + std::to_string(i), "Meeting", std::string(i ? 20 * 1024 : 65536, 'n')));
-    EXPECT_EQ(sync(client, batch), "100 imported, 6 skipped");
-    EXPECT_EQ(sync(client, Json(std::vector<Json>(1001, item("x", "y")))), "1 imported, 1000 skipped");
+    while (batch.size() < 1001)
+        batch.push_back(item("short-" + std::to_string(batch.size()), "Meeting"));
+    EXPECT_EQ(sync(client, batch), "994 imported, 7 skipped");
     EXPECT_TRUE(refused(client.post("/api/v1/learning-sources/calendar/sync", Json{{"items", {item("huge", "t", std::string(8 << 20, 'x'))}}}), 413,
                         "The request body is larger than 8 MiB."));
-    EXPECT_EQ(calendar(client)["itemCount"], 105);
-    EXPECT_TRUE(calendar(client)["lastSyncAt"].is_string());
 
     Client other = signedIn(low);
-    EXPECT_EQ(calendar(other)["itemCount"], 0);
-    EXPECT_TRUE(refused(other.post("/api/v1/learning-sources/calendar/sync", Json{{"items", {item("e1", "Mine")}}}), 409));
-    ASSERT_EQ(client.post("/api/v1/learning-sources/calendar/disconnect?purge=false", Json::object()).status, 200);
-    EXPECT_EQ(calendar(client)["connected"], false);
-    EXPECT_EQ(calendar(client)["itemCount"], 105);
-    EXPECT_EQ(client.post("/api/v1/learning-sources/calendar/disconnect?purge=true", Json::object()).json["purged"], 105);
-    EXPECT_EQ(calendar(client), (Json{{"category", "calendar"}, {"connected", false}, {"lastSyncAt", nullptr}, {"itemCount", 0}}));
+    EXPECT_EQ(calendar(other), unused);
+    EXPECT_TRUE(refused(other.post("/api/v1/learning-sources/calendar/sync", Json{{"items", {item("e1", "Mine")}}}), 409,
+                        "Connect this learning source before syncing it."));
+    const Json kept = client.post("/api/v1/learning-sources/calendar/disconnect?purge=false", Json::object()).json;
+    EXPECT_TRUE(kept["connected"] == false && kept["itemCount"] == 998 && kept["lastSyncAt"].is_string()) << kept;
+    EXPECT_EQ(client.post("/api/v1/learning-sources/calendar/disconnect?purge=true", Json::object()).json["purged"], 998);
+    EXPECT_EQ(calendar(client), unused);
 }
 
 // A run appears after one step and walks its jobs to success; the status honours since and take.
@@ -156,7 +150,6 @@ TEST_F(ServiceTest, ADeployRunWalksItsJobsToSuccess)
     const auto runsSince = [&](const std::string &from) { return client.get("/api/superadmin/deploy/status?since=" + from + "&take=3").json["runs"]; };
     const std::string first = client.post("/api/superadmin/deploy", Json{{"environment", "test"}}).json["dispatchedAtUtc"];
     const Reply trigger = client.post("/api/superadmin/deploy", Json{{"environment", "prod"}});
-    EXPECT_EQ(trigger.json["triggered"], true);
     EXPECT_EQ(runsSince(trigger.json["dispatchedAtUtc"]), Json::array());
     Json runs;
     std::set<std::string> states;
@@ -168,10 +161,8 @@ TEST_F(ServiceTest, ADeployRunWalksItsJobsToSuccess)
     ASSERT_EQ(runs.size(), 1u);
     EXPECT_EQ(runs[0]["conclusion"], "success");
     EXPECT_GE(states.size(), 5u); // nothing, then each job in turn
-    std::vector<std::string> jobs;
     for (const Json &job : runs[0]["jobs"])
-        jobs.push_back(job["name"].get<std::string>() + " " + job["conclusion"].get<std::string>());
-    EXPECT_EQ(jobs, (std::vector<std::string>{"Deploy secondary success", "Verify secondary success", "Deploy primary success", "Re-check both success"}));
+        EXPECT_EQ(job["conclusion"], "success") << job;
     const std::string htmlUrl = runs[0]["htmlUrl"];
     EXPECT_EQ(client.get(htmlUrl.substr(htmlUrl.find("/api/"))).json["runId"], runs[0]["runId"]);
     const Json both = runsSince(first); // newest first
