@@ -49,8 +49,10 @@ Json parseBodyObject(const std::string &body)
         return Json::object();
     if (jsonNestingDepth(body) > maxNestingDepth)
         throw HttpError(400, "The JSON body is nested too deeply.");
+    // The parser takes a NUL byte for the end of the input and would ignore what follows;
+    // a raw NUL is never valid JSON.
     Json parsed = Json::parse(body, nullptr, false);
-    if (parsed.is_discarded())
+    if (parsed.is_discarded() || body.find('\0') != std::string::npos)
         throw HttpError(400, "The body is not valid JSON.");
     if (!parsed.is_object())
         throw HttpError(400, "The body must be a JSON object.");

@@ -27,7 +27,8 @@ TEST_F(ServiceTest, MalformedUndeclaredOrOversizedRequestsAreRefusedChangeNothin
 {
     Client client = signedIn(admin);
     const std::string bodies[] = {"{", "[]", "42", "{\"a\":1}x", std::string(5000, '[') + std::string(5000, ']'),
-                                  "{\"message\":\"\xff\xfe\"}", std::string("{\"k\":\"a\0b", 9)};
+                                  "{\"message\":\"\xff\xfe\"}", std::string("{\"k\":\"a\0b", 9),
+                                  std::string("{\"a\":1}\0garbage", 15)};
     for (const char *path : postPaths) {
         for (const std::string &body : bodies)
             EXPECT_TRUE(refused(client.send("POST", path, body), 400)) << path << " with " << body.substr(0, 40);
