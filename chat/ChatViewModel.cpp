@@ -170,8 +170,7 @@ void ChatViewModel::runOnDeviceModelTest() {
 
 void ChatViewModel::openUpdate() {
     if (!updateInfo_) return;
-    const QString url = QString::fromStdString(updateInfo_->storeUrl);
-    if (platform::isOpenableUrl(url)) platform::UrlOpener::current().open(url);
+    platform::UrlOpener::current().open(QString::fromStdString(updateInfo_->storeUrl));  // web pages only
 }
 
 }  // namespace nimbo
