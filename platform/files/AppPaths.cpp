@@ -127,10 +127,16 @@ void keepUnreadableCopy(const fs::path& file) {
     for (int n = 1;; ++n) {
         const fs::path copy = file.string() + ".unreadable" + (n == 1 ? std::string() : "." + std::to_string(n));
         // link() refuses to replace an existing copy, unlike rename().
-        if (::link(file.c_str(), copy.c_str()) == 0) break;
-        if (errno != EEXIST) return;
+        if (::link(file.c_str(), copy.c_str()) == 0) {
+            ::unlink(file.c_str());
+            break;
+        }
+        if (errno == EEXIST) continue;
+        // A file system without hard links: a rename to the free name moves it all the same.
+        std::error_code ec;
+        if (fs::exists(copy, ec) || ec || ::rename(file.c_str(), copy.c_str()) != 0) return;
+        break;
     }
-    ::unlink(file.c_str());
     (void)syncFolder(folderOf(file));  // the copy is made; a failure here only risks it after a crash
 }
 
