@@ -4,6 +4,7 @@
 #include "Clock.h"
 #include "Credits.h"
 #include "Database.h"
+#include "Idempotency.h"
 
 namespace service {
 
@@ -51,11 +52,21 @@ std::string plural(size_t count, const char *word)
     return std::to_string(count) + " " + word + (count == 1 ? "" : "s");
 }
 
-// The local responder: it echoes the message and shows that it read the history it was sent.
+// `text` as a Markdown block quote, line by line.
+std::string blockQuote(const std::string &text)
+{
+    std::string quoted = "> ";
+    for (const char c : text)
+        quoted += c == '\n' ? std::string("\n> ") : std::string(1, c);
+    return quoted;
+}
+
+// The local responder: it quotes the message and shows that it read the history it was sent,
+// with a little Markdown so that a client's formatting can be seen.
 std::string respond(const ChatRequest &chat)
 {
-    std::string reply = "You said: “" + utf8Shortened(trimmed(chat.message), 200) + "” (I saw " +
-                        plural(chat.history.size(), "earlier turn") + ").";
+    std::string reply = "You said:\n\n" + blockQuote(utf8Shortened(trimmed(chat.message), 200)) + "\n\nI saw **" +
+                        plural(chat.history.size(), "earlier turn") + "**.";
     for (auto turn = chat.history.rbegin(); turn != chat.history.rend(); ++turn) {
         if (turn->role == "user") {
             reply += " Before that you said: “" + utf8Shortened(trimmed(turn->content), 80) + "”.";
@@ -90,39 +101,60 @@ int64_t storedTurns(Connection &connection, const std::string &conversationId)
     return query.integer(0);
 }
 
-void chat(Database &database, const std::string &node, const httplib::Request &request, httplib::Response &response)
+// Runs the responder and stores the round trip; `claim`, when given, keeps the answer in the
+// same transaction as the charge and the turns.
+Json answer(Connection &connection, const User &user, const ChatRequest &chat, const std::string &node,
+            IdempotencyClaim *claim)
 {
-    auto connection = database.acquire();
-    const User user = requireUser(*connection, request);
-    const ChatRequest chat = readChat(requestObject(request));
-    if (!user.canChat)
-        throw HttpError(403, "Chat is not enabled for this account.");
     const std::string reply = respond(chat);
     const int64_t tokens = static_cast<int64_t>((chat.message.size() + reply.size() + 3) / 4);
     const std::string conversationId = chat.conversationId.value_or("conv_" + randomHex(16));
-    const int64_t turns = connection->transaction([&] {
+    return connection.transaction([&] {
         if (chat.conversationId) {
-            requireOwnConversation(*connection, conversationId, user);
+            requireOwnConversation(connection, conversationId, user);
         } else {
-            connection->prepare("INSERT INTO conversations (id, user_id, created_at) VALUES (?, ?, ?)")
+            connection.prepare("INSERT INTO conversations (id, user_id, created_at) VALUES (?, ?, ?)")
                 .bind(1, conversationId)
                 .bind(2, user.id)
                 .bind(3, nowMs())
                 .run();
         }
-        chargeChatReply(*connection, user, tokens);
+        chargeChatReply(connection, user, tokens);
         const int64_t now = nowMs();
-        addTurn(*connection, conversationId, "user", chat.message, now);
-        addTurn(*connection, conversationId, "assistant", reply, now);
-        return storedTurns(*connection, conversationId);
+        addTurn(connection, conversationId, "user", chat.message, now);
+        addTurn(connection, conversationId, "assistant", reply, now);
+        const auto turns = static_cast<size_t>(storedTurns(connection, conversationId));
+        Json answer{{"reply", reply},
+                    {"routedTo", "local-responder"},
+                    {"node", node},
+                    {"note", "Answered by the local stand-in responder; this conversation holds " +
+                                 plural(turns, "stored turn") + "."},
+                    {"conversationId", conversationId}};
+        if (claim)
+            claim->complete(200, answer);
+        return answer;
     });
-    sendJson(response, 200,
-             Json{{"reply", reply},
-                  {"routedTo", "local-responder"},
-                  {"node", node},
-                  {"note", "Answered by the local stand-in responder; this conversation holds " +
-                               plural(static_cast<size_t>(turns), "stored turn") + "."},
-                  {"conversationId", conversationId}});
+}
+
+void chat(Database &database, const std::string &node, const httplib::Request &request, httplib::Response &response)
+{
+    auto connection = database.acquire();
+    const User user = requireUser(*connection, request);
+    const auto key = idempotencyKey(request);
+    const Json body = requestObject(request);
+    const ChatRequest chat = readChat(body);
+    if (!user.canChat)
+        throw HttpError(403, "Chat is not enabled for this account.");
+    if (!key) {
+        sendJson(response, 200, answer(*connection, user, chat, node, nullptr));
+        return;
+    }
+    IdempotencyClaim claim(*connection, user.id, *key, body);
+    if (const auto &stored = claim.storedAnswer()) {
+        sendStoredAnswer(response, *stored);
+        return;
+    }
+    sendJson(response, 200, answer(*connection, user, chat, node, &claim));
 }
 
 } // namespace

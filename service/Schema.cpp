@@ -57,6 +57,17 @@ const char *const tables[] = {
         content TEXT NOT NULL,
         created_at INTEGER NOT NULL))",
     "CREATE INDEX IF NOT EXISTS turns_by_conversation ON turns(conversation_id)",
+    // Idempotency-Key of a chat request: "status" and "body" are the answer, NULL while the
+    // first request with the key is being answered.
+    R"(CREATE TABLE IF NOT EXISTS idempotency_keys (
+        user_id INTEGER NOT NULL REFERENCES users(id),
+        key TEXT NOT NULL,
+        request_digest TEXT NOT NULL,
+        status INTEGER,
+        body TEXT,
+        created_at INTEGER NOT NULL,
+        PRIMARY KEY (user_id, key)))",
+    "CREATE INDEX IF NOT EXISTS idempotency_keys_by_age ON idempotency_keys(created_at)",
     R"(CREATE TABLE IF NOT EXISTS learning_sources (
         user_id INTEGER NOT NULL REFERENCES users(id),
         category TEXT NOT NULL,

@@ -15,9 +15,12 @@ struct Refusal {
     const char *body;
     int status;
     const char *error = ""; // "": any non-empty text
+    const char *idempotencyKey = nullptr; // the header, when given
 };
 
 const Account eve{"eve@evil.test", "trial-password-1"};
+const std::string longKey(256, 'k');
+const char *const badKey = "The Idempotency-Key header must be 1 to 255 printable ASCII characters.";
 
 const Refusal refusals[] = {
     {nullptr, "POST", "/api/auth/local-login", R"({"email":"demo@nimbo.test","password":"nope-nope-1"})", 401, "Invalid email or password."},
@@ -33,6 +36,12 @@ const Refusal refusals[] = {
     {&demo, "POST", "/api/chat/orc", R"({"message":"hi","mode":"other"})", 400},
     {&demo, "POST", "/api/chat/orc", R"({"message":"hi","history":[{"role":"robot","content":"x"}]})", 400},
     {&demo, "POST", "/api/chat/orc", R"({"message":"hi","conversationId":"conv_nope"})", 404},
+    {&demo, "POST", "/api/chat/orc", R"({"message":"hi"})", 400, badKey, longKey.c_str()},
+    {&demo, "POST", "/api/chat/orc", R"({"message":"hi"})", 400, badKey, "caf\xC3\xA9"},
+    {&demo, "POST", "/api/chat/orc", R"({"message":"hi"})", 400, badKey, "a\x7F"},
+    {&demo, "POST", "/api/chat/orc", R"({"message":"hi"})", 409, "A request with this Idempotency-Key is still being answered.", "pending"},
+    {&demo, "POST", "/api/chat/orc", R"({"message":"hi"})", 422, "This Idempotency-Key was already used for a different request.", "answered"},
+    {&broke, "POST", "/api/chat/orc", R"({"message":"hello"})", 402, "", "broke"}, // a refused first request keeps no key
     {&demo, "POST", "/api/v1/learning-sources/Calendar/connect", "{}", 404},
     {&demo, "POST", "/api/v1/learning-sources/calendar/disconnect?purge=yes", "{}", 400},
     {&demo, "POST", "/api/v1/learning-sources/calendar/sync", R"({"items":"e1"})", 400},
@@ -54,12 +63,21 @@ const Refusal refusals[] = {
 TEST_F(ServiceTest, EveryRefusalHasItsStatusAndTextAndChangesNothingAndEverySignedInPathNeedsASession)
 {
     ASSERT_EQ(Client(service->port()).post("/api/clients/signup", signupBody(eve.email)).status, 201);
+    // Two keys of demo's: one whose request is being answered, one answered for another body.
+    queryDatabase(databaseFile(), "INSERT INTO idempotency_keys (user_id, key, request_digest, status, body, created_at) "
+        "SELECT id, key, 'x', status, '{}', CAST((julianday('now') - 2440587.5) * 86400000 AS INTEGER) FROM users, "
+        "(SELECT 'pending' AS key, NULL AS status UNION SELECT 'answered', 200) WHERE email = 'demo@nimbo.test'");
     std::map<const Account *, Client> clients;
     for (const Refusal &r : refusals) {
         if (!clients.count(r.as))
             clients.emplace(r.as, r.as ? signedIn(*r.as) : Client(service->port()));
-        EXPECT_TRUE(refused(clients.at(r.as).send(r.method, r.path, r.body), r.status, r.error)) << r.method << " " << r.path << " " << r.body;
+        httplib::Headers headers;
+        if (r.idempotencyKey)
+            headers.emplace("Idempotency-Key", r.idempotencyKey);
+        EXPECT_TRUE(refused(clients.at(r.as).send(r.method, r.path, r.body, "application/json", headers), r.status, r.error))
+            << r.method << " " << r.path << " " << r.body << " " << (r.idempotencyKey ? r.idempotencyKey : "");
     }
+    EXPECT_EQ(queryNumber("SELECT COUNT(*) FROM idempotency_keys"), 2);
     EXPECT_EQ(header(clients.at(&demo).get("/api/auth/local-login"), "Allow"), "POST");
     EXPECT_TRUE(refused(clients.at(&demo).get("/" + std::string(9000, 'a')), 414));
     // Each of the seven sign-up keys missing, mistyped or invalid.
