@@ -19,8 +19,8 @@ NimboApi::NimboApi(std::vector<std::string> bases, std::chrono::milliseconds tim
 
 // ---- transport -------------------------------------------------------------------
 
-NimboApi::Answer NimboApi::attempt(const std::string& base, const std::string& path,
-                                   const std::string& method, const std::optional<Json>& bodyJson) {
+NimboApi::Answer NimboApi::attempt(const std::string& base, const std::string& path, const std::string& method,
+                                   const std::optional<Json>& bodyJson, const Headers& headers) {
     const std::string url = base + path;
     if (!http::isValidUrl(url)) throw NimboApiError::api("invalid URL", -1);
     http::Request request;
@@ -32,6 +32,7 @@ NimboApi::Answer NimboApi::attempt(const std::string& base, const std::string& p
         request.headers.emplace_back("Content-Type", "application/json");
         request.body = toCompactJson(*bodyJson);
     }
+    request.headers.insert(request.headers.end(), headers.begin(), headers.end());
     http::Response response = http::send(request);
     if (response.status <= 0) throw NimboApiError::api("no HTTP response", -1);
     Answer answer{response.status, std::nullopt};
@@ -40,11 +41,11 @@ NimboApi::Answer NimboApi::attempt(const std::string& base, const std::string& p
 }
 
 NimboApi::Answer NimboApi::callWithFallback(const std::string& path, const std::string& method,
-                                            const std::optional<Json>& bodyJson) {
+                                            const std::optional<Json>& bodyJson, const Headers& headers) {
     std::optional<NimboApiError> lastError;
     for (const std::string& base : bases_) {
         try {
-            Answer answer = attempt(base, path, method, bodyJson);
+            Answer answer = attempt(base, path, method, bodyJson, headers);
             if (!isFailoverWorthy(answer.status)) return answer;
             lastError = NimboApiError::api(std::to_string(answer.status) + " from " + base,
                                            static_cast<int>(answer.status));
@@ -58,7 +59,10 @@ NimboApi::Answer NimboApi::callWithFallback(const std::string& path, const std::
 
 std::optional<Json> NimboApi::api(const std::string& path, const std::string& method,
                                   const std::optional<Json>& bodyJson) {
-    const Answer answer = callWithFallback(path, method, bodyJson);
+    return resultOf(callWithFallback(path, method, bodyJson));
+}
+
+std::optional<Json> NimboApi::resultOf(const Answer& answer) {
     if (answer.status == 401) throw NimboApiError::unauthorized();
     if (answer.status < 200 || answer.status > 299) {
         std::string message = std::to_string(answer.status) + " " + answer.text.value_or("");
@@ -127,12 +131,15 @@ NimboSignupResult NimboApi::signup(const std::string& fullName, const std::strin
 }
 
 NimboChatResponse NimboApi::sendChat(const std::string& message, const std::vector<NimboChatTurn>& history,
-                                     const std::optional<std::string>& conversationId) {
+                                     const std::optional<std::string>& conversationId,
+                                     const std::optional<std::string>& idempotencyKey) {
     Json turns = Json::array();
     for (const NimboChatTurn& turn : history) turns.push_back(Json{{"role", turn.role}, {"content", turn.content}});
     Json body{{"message", message}, {"mode", "orc"}, {"history", std::move(turns)}};
     if (conversationId) body["conversationId"] = *conversationId;
-    const auto object = api("/api/chat/orc", "POST", body);
+    Headers headers;
+    if (idempotencyKey) headers.emplace_back("Idempotency-Key", *idempotencyKey);
+    const auto object = resultOf(callWithFallback("/api/chat/orc", "POST", body, headers));
     if (!object) throw NimboApiError::empty("/api/chat/orc");
     return NimboChatResponse::fromJson(*object);
 }

@@ -46,8 +46,12 @@ public:
     NimboSignupResult signup(const std::string& fullName, const std::string& companyName,
                              const std::string& primaryDomain, const std::string& email,
                              const std::string& password);
+    // `idempotencyKey`, when given, goes as the "Idempotency-Key" header: a service that
+    // honours it answers a repeat of the request with its first answer instead of running
+    // (and charging) it again, so a failed send may be sent again with the same key.
     NimboChatResponse sendChat(const std::string& message, const std::vector<NimboChatTurn>& history,
-                               const std::optional<std::string>& conversationId);
+                               const std::optional<std::string>& conversationId,
+                               const std::optional<std::string>& idempotencyKey = std::nullopt);
 
     NimboApi(const NimboApi&) = delete;
     NimboApi& operator=(const NimboApi&) = delete;
@@ -57,10 +61,14 @@ private:
         long status = 0;
         std::optional<std::string> text;  // absent when the body is not valid UTF-8
     };
+    using Headers = std::vector<std::pair<std::string, std::string>>;
+    // `headers` go with the request on every base, beside those every request carries.
     Answer callWithFallback(const std::string& path, const std::string& method,
-                            const std::optional<Json>& bodyJson);
+                            const std::optional<Json>& bodyJson, const Headers& headers = {});
     Answer attempt(const std::string& base, const std::string& path, const std::string& method,
-                   const std::optional<Json>& bodyJson);
+                   const std::optional<Json>& bodyJson, const Headers& headers);
+    // The result of api() for an answer: the error it stands for, or its JSON object.
+    static std::optional<Json> resultOf(const Answer& answer);
     static bool isFailoverWorthy(long status) { return status >= 500; }
 
     std::vector<std::string> bases_;

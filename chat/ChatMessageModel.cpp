@@ -17,12 +17,15 @@ QVariant ChatMessageModel::data(const QModelIndex& index, int role) const {
     case ContentRole:
     case Qt::DisplayRole: return message.content;
     case IsUserRole: return message.isUser();
+    case CanResendRole: return message.failedSend.has_value();
+    case IsResendingRole: return message.isResending;
     default: return {};
     }
 }
 
 QHash<int, QByteArray> ChatMessageModel::roleNames() const {
-    return {{IdRole, "id"}, {RoleRole, "role"}, {ContentRole, "content"}, {IsUserRole, "isUser"}};
+    return {{IdRole, "id"},         {RoleRole, "role"},           {ContentRole, "content"},
+            {IsUserRole, "isUser"}, {CanResendRole, "canResend"}, {IsResendingRole, "isResending"}};
 }
 
 void ChatMessageModel::append(ChatMessage message) {
@@ -41,6 +44,29 @@ std::vector<api::NimboChatTurn> ChatMessageModel::historyBeforeLast(std::size_t 
     for (std::size_t i = begin; i < end; ++i)
         turns.push_back({messages_[i].role.toStdString(), messages_[i].content.toStdString()});
     return turns;
+}
+
+int ChatMessageModel::rowOf(const QUuid& id) const {
+    for (int row = rowCount() - 1; row >= 0; --row)
+        if (messages_[static_cast<std::size_t>(row)].id == id) return row;
+    return -1;
+}
+
+void ChatMessageModel::setResending(int row, bool value) {
+    if (row < 0 || row >= rowCount()) return;
+    ChatMessage& message = messages_[static_cast<std::size_t>(row)];
+    if (!message.failedSend || message.isResending == value) return;
+    message.isResending = value;
+    emit dataChanged(index(row), index(row), {IsResendingRole});
+}
+
+void ChatMessageModel::withdrawResend(int row) {
+    if (row < 0 || row >= rowCount()) return;
+    ChatMessage& message = messages_[static_cast<std::size_t>(row)];
+    if (!message.failedSend) return;
+    message.failedSend.reset();
+    message.isResending = false;
+    emit dataChanged(index(row), index(row), {CanResendRole, IsResendingRole});
 }
 
 }  // namespace nimbo

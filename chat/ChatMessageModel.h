@@ -9,10 +9,21 @@
 #include <QtQml/qqmlregistration.h>
 
 #include <cstddef>
+#include <optional>
+#include <string>
 #include <utility>
 #include <vector>
 
 namespace nimbo {
+
+// One chat request as it was sent. Its failure notice keeps it, so that it can be sent again
+// unchanged: same message, history, conversation id and idempotency key.
+struct ChatSend {
+    std::string message;
+    std::vector<api::NimboChatTurn> history;
+    std::optional<std::string> conversationId;
+    std::string idempotencyKey;
+};
 
 struct ChatMessage {
     // "user" for what the person typed, "assistant" for everything else.
@@ -22,6 +33,10 @@ struct ChatMessage {
     QUuid id;
     QString role;
     QString content;
+    // On the notice of a failed send, for as long as the app runs: the request it offers to
+    // send again, and whether that is under way.
+    std::optional<ChatSend> failedSend;
+    bool isResending = false;
 
     bool isUser() const { return role == QLatin1String("user"); }
 };
@@ -32,7 +47,8 @@ class ChatMessageModel : public QAbstractListModel {
     QML_UNCREATABLE("The transcript belongs to its ChatViewModel")
 
 public:
-    enum Role { IdRole = Qt::UserRole + 1, RoleRole, ContentRole, IsUserRole };
+    // canResend: the entry offers "Send again"; isResending: that send is under way.
+    enum Role { IdRole = Qt::UserRole + 1, RoleRole, ContentRole, IsUserRole, CanResendRole, IsResendingRole };
 
     explicit ChatMessageModel(QObject* parent = nullptr) : QAbstractListModel(parent) {}
 
@@ -44,6 +60,13 @@ public:
     void append(ChatMessage message);
     // Up to `count` entries that come before the last one, oldest first, as chat turns.
     std::vector<api::NimboChatTurn> historyBeforeLast(std::size_t count) const;
+
+    // The row of the entry `id`, or -1.
+    int rowOf(const QUuid& id) const;
+    // Marks the offer of entry `row` as under way or not; ignored for an entry without one.
+    void setResending(int row, bool value);
+    // Ends the offer of entry `row` to send its request again.
+    void withdrawResend(int row);
 
 private:
     std::vector<ChatMessage> messages_;

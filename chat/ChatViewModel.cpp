@@ -43,7 +43,10 @@ std::string onDeviceTestOutcome(OnDeviceModel& model) {
 
 }  // namespace
 
-ChatViewModel::ChatViewModel(QObject* parent) : QObject(parent), onDevice_(OnDeviceModel::device()) {}
+ChatViewModel::ChatViewModel(QObject* parent)
+    : QObject(parent),
+      onDevice_(OnDeviceModel::device()),
+      api_(&api::NimboApi::shared(), [](api::NimboApi*) {}) {}  // the shared client is never destroyed
 
 void ChatViewModel::setInputText(const QString& value) {
     const bool couldSend = canSend();
@@ -78,8 +81,10 @@ QString ChatViewModel::updateMessage() const {
            QStringLiteral(") is available.");
 }
 
-void ChatViewModel::append(const QString& role, const QString& content) {
-    messages_.append(ChatMessage(role, content));
+void ChatViewModel::append(const QString& role, const QString& content, std::optional<ChatSend> failedSend) {
+    ChatMessage message(role, content);
+    message.failedSend = std::move(failedSend);
+    messages_.append(std::move(message));
 }
 
 void ChatViewModel::signOut() {
@@ -132,28 +137,48 @@ void ChatViewModel::sendMessage() {
     if (text.isEmpty()) return;
     append(kUser, text);
     setInputText(QString());
+    startSend({text.toStdString(), messages_.historyBeforeLast(maxHistoryTurns), conversationId_,
+               QUuid::createUuid().toString(QUuid::WithoutBraces).toStdString()},
+              QUuid());
+}
+
+void ChatViewModel::resend(int row) {
+    if (row < 0 || row >= messages_.rowCount()) return;
+    const ChatMessage& notice = messages_.messages()[static_cast<std::size_t>(row)];
+    if (!notice.failedSend || notice.isResending) return;
+    messages_.setResending(row, true);
+    startSend(*notice.failedSend, notice.id);
+}
+
+void ChatViewModel::startSend(ChatSend request, const QUuid& notice) {
     setTyping(true);
+    auto sent = std::make_shared<const ChatSend>(std::move(request));
     runAsync(
         this,
-        [message = text.toStdString(), history = messages_.historyBeforeLast(maxHistoryTurns), conversationId = conversationId_] {
-            return api::NimboApi::shared().sendChat(message, history, conversationId);
+        [client = api_, sent] {
+            return client->sendChat(sent->message, sent->history, sent->conversationId, sent->idempotencyKey);
         },
-        [this](Outcome<api::NimboChatResponse> outcome) {
+        [this, sent, notice](Outcome<api::NimboChatResponse> outcome) {
             setTyping(false);
+            const int noticeRow = notice.isNull() ? -1 : messages_.rowOf(notice);
+            const auto error = outcome.ok() ? std::nullopt : api::asNimboApiError(outcome.error());
+            if (error && error->kind() == api::NimboApiError::Kind::Unauthorized) {
+                messages_.setResending(noticeRow, false);
+                signOut();
+                return;
+            }
+            // A new answer or a new notice replaces the offer of the notice sent again from.
+            messages_.withdrawResend(noticeRow);
             if (outcome.ok()) {
                 const api::NimboChatResponse& response = outcome.value();
                 if (response.conversationId) conversationId_ = response.conversationId;
                 append(kAssistant, QString::fromStdString(response.reply));
                 return;
             }
-            const auto error = api::asNimboApiError(outcome.error());
-            if (error && error->kind() == api::NimboApiError::Kind::Unauthorized) {
-                signOut();
-                return;
-            }
             const std::string description = error ? error->errorDescription() : std::string();
             append(kAssistant,
-                   kNoticePrefix + (description.empty() ? kSomethingWentWrong : QString::fromStdString(description)));
+                   kNoticePrefix + (description.empty() ? kSomethingWentWrong : QString::fromStdString(description)),
+                   *sent);
         });
 }
 

@@ -2,6 +2,7 @@
 // State and actions of the chat screen: the transcript, the input, the typing flag,
 // the conversation identifier, the update offer and the flags of the pushed screens.
 
+#include "api/NimboApi.h"
 #include "app/session/SessionStore.h"
 #include "chat/ChatMessageModel.h"
 #include "chat/OnDeviceModel.h"
@@ -61,14 +62,21 @@ public:
     void setSession(SessionStore* value);
     // The on-device model the hidden test talks to (the device's unless replaced).
     void setOnDeviceModel(std::shared_ptr<OnDeviceModel> model) { onDevice_ = std::move(model); }
+    // The service client that chat requests go through (NimboApi::shared() unless replaced).
+    void setApi(std::shared_ptr<api::NimboApi> client) { api_ = std::move(client); }
 
     // Each time the screen becomes visible: loadMe(), greet(), checkForUpdate().
     Q_INVOKABLE void onAppear();
     Q_INVOKABLE void loadMe();
     Q_INVOKABLE void greet();
     Q_INVOKABLE void checkForUpdate();
-    // Appends the trimmed input and starts one chat request (not serialised).
+    // Appends the trimmed input and starts one chat request (not serialised), named by a
+    // fresh idempotency key.
     Q_INVOKABLE void sendMessage();
+    // "Send again" on the failure notice in transcript row `row`: sends the failed request
+    // again, unchanged and with the same key, under the rules of any send. Does nothing for
+    // an entry that offers no resend or whose resend is under way.
+    Q_INVOKABLE void resend(int row);
     // The hidden test: downloads the on-device model if needed and asks it one prompt.
     Q_INVOKABLE void runOnDeviceModelTest();
     // "Update" of the update alert: opens the store page outside the app.
@@ -87,7 +95,10 @@ signals:
     void sessionChanged();
 
 private:
-    void append(const QString& role, const QString& content);
+    void append(const QString& role, const QString& content, std::optional<ChatSend> failedSend = std::nullopt);
+    // Sends `request` with the typing row; `notice` is the failure notice it is sent again
+    // from (null for a first send).
+    void startSend(ChatSend request, const QUuid& notice);
     void setTyping(bool value);
     void presentUpdate(const AvailableUpdate& update);
     void signOut();
@@ -104,6 +115,7 @@ private:
     bool showCredits_ = false;
     QPointer<SessionStore> session_;
     std::shared_ptr<OnDeviceModel> onDevice_;
+    std::shared_ptr<api::NimboApi> api_;
 };
 
 }  // namespace nimbo

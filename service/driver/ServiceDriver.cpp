@@ -1,8 +1,10 @@
 #include "ServiceDriver.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <csignal>
+#include <cstring>
 #include <cstdlib>
 #include <fstream>
 #include <optional>
@@ -148,6 +150,15 @@ void ServiceInstance::kill()
 std::string ServiceInstance::output() const
 {
     return readFile(log_);
+}
+
+int numberOption(int argc, char **argv, const char *name, int fallback)
+{
+    for (int i = 1; i + 1 < argc; ++i) {
+        if (std::strcmp(argv[i], name) == 0)
+            return std::max(1, std::atoi(argv[i + 1]));
+    }
+    return fallback;
 }
 
 std::optional<std::string> queryDatabase(const std::filesystem::path &file, const std::string &sql)

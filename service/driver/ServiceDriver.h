@@ -70,6 +70,9 @@ bool sendSlowly(int fd, char byte);
 // the first column of the first row as text, or nothing (no row, NULL, or a failure).
 std::optional<std::string> queryDatabase(const std::filesystem::path &file, const std::string &sql);
 
+// The number N of `--name N` among a bench's arguments (at least 1), or `fallback`.
+int numberOption(int argc, char **argv, const char *name, int fallback);
+
 struct Reply {
     int status = 0; // 0: no HTTP answer (see `transportError`)
     httplib::Error transportError = httplib::Error::Success;

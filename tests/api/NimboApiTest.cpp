@@ -109,13 +109,14 @@ TEST_F(Api, RequestsCarryTheArgumentsUnchangedTheRightHeadersAndTheSessionCookie
     client.forgotPassword("x@y");
     client.signup("Ann", "Acme", "acme.io", "ann@acme.io", "secret-pw");
     client.sendChat("hello", {{"assistant", "greeting"}, {"user", "q"}}, std::nullopt);
-    client.sendChat("again", {}, std::string("c-1"));
+    client.sendChat("again", {}, std::string("c-1"), std::string("k-1"));
     client.fetchMe();
     client.postJson("/api/x", std::nullopt);
     std::vector<std::string> seen;
     for (const auto& r : production.requests())
         seen.push_back(r.method + " " + r.target + " accept=" + r.header("accept") + " type=" + r.header("content-type") +
                        (r.hasHeader("authorization") ? " AUTHORIZATION" : "") + " cookie=" + r.header("cookie") +
+                       (r.hasHeader("idempotency-key") ? " key=" + r.header("idempotency-key") : "") +
                        (r.body.empty() ? "" : " " + Json::parse(r.body).dump()));  // keys sorted for comparison
     const std::string json = " accept=application/json type=application/json cookie=sid=abc123 ";
     EXPECT_EQ(seen, (std::vector<std::string>{
@@ -125,7 +126,7 @@ TEST_F(Api, RequestsCarryTheArgumentsUnchangedTheRightHeadersAndTheSessionCookie
             R"("primaryDomain":"acme.io","servicesRequested":["chat"],"signupEmail":"ann@acme.io","signupName":"Ann"})",
         "POST /api/chat/orc" + json + R"({"history":[{"content":"greeting","role":"assistant"},{"content":"q",)"
             R"("role":"user"}],"message":"hello","mode":"orc"})",
-        "POST /api/chat/orc" + json + R"({"conversationId":"c-1","history":[],"message":"again","mode":"orc"})",
+        "POST /api/chat/orc" + json.substr(0, json.size() - 1) + R"( key=k-1 {"conversationId":"c-1","history":[],"message":"again","mode":"orc"})",
         "GET /api/auth/me accept=application/json type= cookie=sid=abc123",
         "POST /api/x accept=application/json type= cookie=sid=abc123",
     }));

@@ -11,6 +11,7 @@
 
 #include <cmath>
 #include <memory>
+#include <regex>
 
 using namespace nimbo;
 using namespace nimbo::test;
@@ -28,6 +29,10 @@ protected:
         vm.setOnDeviceModel(model);
     }
     const ChatMessage& last() const { return vm.transcript().messages().back(); }
+    // Whether entry `row` offers "Send again" (or is sending again), as the screen reads it.
+    bool offersResend(std::size_t row, int role = ChatMessageModel::CanResendRole) {
+        return vm.messages()->data(vm.messages()->index(static_cast<int>(row)), role).toBool();
+    }
     std::size_t count() const { return vm.transcript().messages().size(); }
     // Types `text`, sends it and waits until its answer (reply or notice) is in.
     void exchange(const QString& text) {
@@ -90,12 +95,71 @@ TEST_F(ChatController, FailuresBecomeWarningEntriesAndAnUnauthorizedUserLookupSi
         exchange(QStringLiteral("question"));
         EXPECT_EQ(last().role, "assistant");
         EXPECT_EQ(last().content, QStringLiteral("\u26A0 ") + c.expected);
+        EXPECT_TRUE(offersResend(count() - 1));
         EXPECT_FALSE(vm.isTyping());
     }
     EXPECT_TRUE(session.isLoggedIn());
     production.on("GET", "/api/auth/me", ScriptedResponse{401, ""});
     vm.onAppear();
     EXPECT_TRUE(waitUntil([&] { return !session.isLoggedIn(); }));
+}
+
+// A failed send is sent again from its notice exactly as it first went (same key, message,
+// history and conversation id, even after a later exchange), with the typing row; a second
+// failure moves the offer to a new notice, a reply ends it, and a refused session signs out.
+TEST_F(ChatController, AFailedSendIsSentAgainUnchangedFromItsNotice) {
+    const auto chatRequests = [&] {
+        std::vector<std::pair<std::string, Json>> sent;  // key, body
+        for (const RecordedRequest& r : production.requests())
+            if (r.path == kChatPath) sent.emplace_back(r.header("idempotency-key"), Json::parse(r.body));
+        return sent;
+    };
+    const auto fail = [&](int status) {
+        production.on("POST", kChatPath, ScriptedResponse{status, ""});
+        testServer().on("POST", kChatPath, ScriptedResponse{status, ""});
+    };
+    const auto resend = [&](std::size_t row, std::size_t entriesAfter) {
+        vm.resend(static_cast<int>(row));
+        EXPECT_TRUE(vm.isTyping() && offersResend(row, ChatMessageModel::IsResendingRole));
+        vm.resend(static_cast<int>(row));  // no second send while one is under way
+        ASSERT_TRUE(waitUntil([&] { return count() == entriesAfter && !vm.isTyping(); }));
+        EXPECT_FALSE(offersResend(row));
+    };
+    vm.greet();
+    scriptEcho("c-1");
+    exchange(QStringLiteral("first"));
+    fail(503);
+    exchange(QStringLiteral("lost"));  // the notice is row 4
+    scriptEcho("c-2");
+    exchange(QStringLiteral("later"));
+    fail(502);
+    resend(4, 8);
+    EXPECT_TRUE(offersResend(7));
+    scriptEcho();
+    resend(7, 9);
+    EXPECT_EQ(last().content, "echo: lost");
+    for (std::size_t row = 0; row < count(); ++row) EXPECT_FALSE(offersResend(row)) << row;
+    EXPECT_EQ(vm.conversationId(), "c-2");
+
+    const auto sent = chatRequests();
+    ASSERT_EQ(sent.size(), 5u);
+    const std::regex uuid4("[0-9a-f]{8}-[0-9a-f]{4}-4[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12}");
+    for (const std::size_t i : {0, 1, 2}) EXPECT_TRUE(std::regex_match(sent[i].first, uuid4)) << sent[i].first;
+    EXPECT_TRUE(sent[0].first != sent[1].first && sent[1].first != sent[2].first);
+    for (const std::size_t i : {3, 4}) EXPECT_EQ(sent[i], sent[1]) << i;
+    EXPECT_EQ(sent[1].second["conversationId"], "c-1");
+    EXPECT_EQ(sent[1].second["history"].size(), 3u);
+
+    vm.resend(4);  // offers nothing any more
+    vm.resend(-1);
+    vm.resend(static_cast<int>(count()));
+    fail(503);
+    exchange(QStringLiteral("again"));
+    production.on("POST", kChatPath, ScriptedResponse{401, ""});
+    vm.resend(static_cast<int>(count() - 1));
+    ASSERT_TRUE(waitUntil([&] { return !session.isLoggedIn(); }));
+    EXPECT_EQ(count(), 11u);
+    EXPECT_EQ(chatRequests().size(), 7u);
 }
 
 TEST_F(ChatController, OnDeviceTestReportsEachOutcome) {
@@ -114,6 +178,7 @@ TEST_F(ChatController, OnDeviceTestReportsEachOutcome) {
                                                  "download)\u2026"));
         ASSERT_TRUE(waitUntil([&] { return count() == before + 2; }));
         EXPECT_EQ(last().content, c.expected);
+        EXPECT_FALSE(offersResend(count() - 1));
     }
     EXPECT_EQ(model->prompts, std::vector<std::string>(3, "Say hello in one short sentence."));
 }
