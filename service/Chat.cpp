@@ -103,8 +103,8 @@ int64_t storedTurns(Connection &connection, const std::string &conversationId)
 
 // Runs the responder and stores the round trip; `claim`, when given, keeps the answer in the
 // same transaction as the charge and the turns.
-Json answer(Connection &connection, const User &user, const ChatRequest &chat, const std::string &node,
-            IdempotencyClaim *claim)
+Json answerChat(Connection &connection, const User &user, const ChatRequest &chat, const std::string &node,
+                IdempotencyClaim *claim)
 {
     const std::string reply = respond(chat);
     const int64_t tokens = static_cast<int64_t>((chat.message.size() + reply.size() + 3) / 4);
@@ -146,7 +146,7 @@ void chat(Database &database, const std::string &node, const httplib::Request &r
     if (!user.canChat)
         throw HttpError(403, "Chat is not enabled for this account.");
     if (!key) {
-        sendJson(response, 200, answer(*connection, user, chat, node, nullptr));
+        sendJson(response, 200, answerChat(*connection, user, chat, node, nullptr));
         return;
     }
     IdempotencyClaim claim(*connection, user.id, *key, body);
@@ -154,7 +154,7 @@ void chat(Database &database, const std::string &node, const httplib::Request &r
         sendStoredAnswer(response, *stored);
         return;
     }
-    sendJson(response, 200, answer(*connection, user, chat, node, &claim));
+    sendJson(response, 200, answerChat(*connection, user, chat, node, &claim));
 }
 
 } // namespace
