@@ -70,11 +70,59 @@ private:
     static inline std::counting_semaphore<> running{std::max(1u, std::thread::hardware_concurrency() / 2)};
 };
 
-// Sign-in attempts per account (by e-mail, known or not) that have not succeeded yet.
+// Sign-in attempts that have not succeeded, per account (by e-mail, known or not) and per
+// client address; password-reset requests per e-mail address and per client address.
 Throttle signInAttempts(5, 60'000);
-// Password-reset requests per e-mail address, and for all addresses together.
+Throttle signInAttemptsPerAddress(20, 60'000);
 Throttle resetRequestsPerEmail(3, 15 * 60'000);
-Throttle resetRequests(60, 60'000);
+Throttle resetRequestsPerAddress(10, 60'000);
+
+HttpError tooManySignIns()
+{
+    return HttpError(429, "Too many sign-in attempts. Try again in a minute.");
+}
+
+// A sign-in attempt, counted against its account and its client address from the start so that
+// concurrent attempts cannot pass a limit together. It counts only once it has had its hashing
+// turn: an attempt that ends before (the service being busy, say) is taken back.
+class SignInAttempt {
+public:
+    SignInAttempt(std::string email, std::string address) : email_(std::move(email)), address_(std::move(address))
+    {
+        if (!signInAttemptsPerAddress.tryRecord(address_))
+            throw tooManySignIns();
+        if (!signInAttempts.tryRecord(email_)) {
+            signInAttemptsPerAddress.takeBack(address_);
+            throw tooManySignIns();
+        }
+    }
+    ~SignInAttempt()
+    {
+        if (!hashed_) {
+            signInAttempts.takeBack(email_);
+            signInAttemptsPerAddress.takeBack(address_);
+        }
+    }
+    SignInAttempt(const SignInAttempt &) = delete;
+    SignInAttempt &operator=(const SignInAttempt &) = delete;
+
+    // The password was checked against `hash`: the attempt counts unless it succeeded.
+    bool check(const std::string &hash, const std::string &password)
+    {
+        const HashTurn turn;
+        hashed_ = true;
+        if (crypto_pwhash_str_verify(hash.c_str(), password.data(), password.size()) != 0)
+            return false;
+        signInAttempts.clear(email_);
+        signInAttemptsPerAddress.takeBack(address_);
+        return true;
+    }
+
+private:
+    const std::string email_;
+    const std::string address_;
+    bool hashed_ = false;
+};
 
 std::string hashPassword(const std::string &password)
 {
@@ -84,12 +132,6 @@ std::string hashPassword(const std::string &password)
                           crypto_pwhash_MEMLIMIT_INTERACTIVE) != 0)
         throw std::runtime_error("password hashing ran out of memory");
     return hash.data();
-}
-
-bool passwordMatches(const std::string &hash, const std::string &password)
-{
-    const HashTurn turn;
-    return crypto_pwhash_str_verify(hash.c_str(), password.data(), password.size()) == 0;
 }
 
 // Verified against when the e-mail is unknown, so that a wrong address takes as long as a
@@ -193,8 +235,7 @@ void login(Database &database, const httplib::Request &request, httplib::Respons
     const Json body = requestObject(request);
     const std::string email = normalizedEmail(requireString(body, "email", maxEmailBytes));
     const std::string &password = requireString(body, "password", maxPasswordBytes);
-    if (!signInAttempts.tryRecord(email))
-        throw HttpError(429, "Too many sign-in attempts. Try again in a minute.");
+    SignInAttempt attempt(email, request.remote_addr);
     auto connection = database.acquire();
     std::optional<std::pair<int64_t, std::string>> account;
     {
@@ -202,10 +243,9 @@ void login(Database &database, const httplib::Request &request, httplib::Respons
         if (query.bind(1, email).step())
             account.emplace(query.integer(0), query.text(1));
     }
-    const bool ok = passwordMatches(account ? account->second : decoyHash(), password) && account;
+    const bool ok = attempt.check(account ? account->second : decoyHash(), password) && account;
     if (!ok)
         throw HttpError(401, "Invalid email or password.");
-    signInAttempts.clear(email);
     const std::string token = randomHex(32);
     const int64_t now = nowMs();
     connection->transaction([&] {
@@ -241,7 +281,7 @@ void forgotPassword(Database &database, const httplib::Request &request, httplib
     const std::string email = normalizedEmail(requireString(body, "email", maxEmailBytes));
     if (email.empty())
         throw HttpError(400, "\"email\" must not be empty.");
-    if (!resetRequests.tryRecord("") || !resetRequestsPerEmail.tryRecord(email))
+    if (!resetRequestsPerAddress.tryRecord(request.remote_addr) || !resetRequestsPerEmail.tryRecord(email))
         throw HttpError(429, "Too many password-reset requests. Try again later.");
     auto connection = database.acquire();
     const auto user = findUserByEmail(*connection, email);
