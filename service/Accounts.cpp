@@ -8,8 +8,9 @@
 
 #include <algorithm>
 #include <array>
-#include <atomic>
+#include <mutex>
 #include <semaphore>
+#include <unordered_map>
 #include <thread>
 
 namespace service {
@@ -45,29 +46,43 @@ User readUser(const Statement &row)
 
 // Argon2id at the interactive cost takes 64 MiB and most of a core per hash. Hashes run on
 // at most half of the cores, so that other requests always find one free, and only a few
-// requests wait for their turn: more are told that the service is busy instead of piling up.
+// requests wait for their turn, at most five from one client address (one account's burst): more are told that the
+// service is busy instead of piling up, and a flood from one address cannot take every place.
 class HashTurn {
 public:
-    HashTurn()
+    explicit HashTurn(std::string address) : address_(std::move(address))
     {
-        if (waiting.fetch_add(1) >= maxWaiting) {
-            waiting.fetch_sub(1);
-            throw HttpError(503, "The service is busy — try again.");
+        {
+            std::lock_guard lock(mutex);
+            if (waiting >= maxWaiting || waitingFrom[address_] >= maxWaitingFromOne) {
+                if (waitingFrom[address_] == 0)
+                    waitingFrom.erase(address_);
+                throw HttpError(503, "The service is busy — try again.");
+            }
+            ++waiting;
+            ++waitingFrom[address_];
         }
         running.acquire();
     }
     ~HashTurn()
     {
         running.release();
-        waiting.fetch_sub(1);
+        std::lock_guard lock(mutex);
+        --waiting;
+        if (--waitingFrom[address_] == 0)
+            waitingFrom.erase(address_);
     }
     HashTurn(const HashTurn &) = delete;
     HashTurn &operator=(const HashTurn &) = delete;
 
 private:
     static constexpr int maxWaiting = 8;
-    static inline std::atomic<int> waiting{0};
+    static constexpr int maxWaitingFromOne = 5;
+    static inline std::mutex mutex;
+    static inline int waiting = 0;
+    static inline std::unordered_map<std::string, int> waitingFrom;
     static inline std::counting_semaphore<> running{std::max(1u, std::thread::hardware_concurrency() / 2)};
+    const std::string address_;
 };
 
 // Sign-in attempts that have not succeeded, per account (by e-mail, known or not) and per
@@ -109,7 +124,7 @@ public:
     // The password was checked against `hash`: the attempt counts unless it succeeded.
     bool check(const std::string &hash, const std::string &password)
     {
-        const HashTurn turn;
+        const HashTurn turn(address_);
         hashed_ = true;
         if (crypto_pwhash_str_verify(hash.c_str(), password.data(), password.size()) != 0)
             return false;
@@ -124,10 +139,11 @@ private:
     bool hashed_ = false;
 };
 
-std::string hashPassword(const std::string &password)
+// `address`: the client address the hash is made for ("" for the service's own).
+std::string hashPassword(const std::string &password, const std::string &address = "")
 {
     std::array<char, crypto_pwhash_STRBYTES> hash{};
-    const HashTurn turn;
+    const HashTurn turn(address);
     if (crypto_pwhash_str(hash.data(), password.data(), password.size(), crypto_pwhash_OPSLIMIT_INTERACTIVE,
                           crypto_pwhash_MEMLIMIT_INTERACTIVE) != 0)
         throw std::runtime_error("password hashing ran out of memory");
@@ -336,7 +352,7 @@ SignupForm readSignup(const Json &body)
 void signup(Database &database, const httplib::Request &request, httplib::Response &response)
 {
     const SignupForm form = readSignup(requestObject(request));
-    const std::string passwordHash = hashPassword(form.password);
+    const std::string passwordHash = hashPassword(form.password, request.remote_addr);
     auto connection = database.acquire();
     const int64_t now = nowMs();
     const Json answer = connection->transaction([&] {
