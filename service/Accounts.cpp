@@ -8,8 +8,9 @@
 
 #include <algorithm>
 #include <array>
-#include <atomic>
+#include <mutex>
 #include <semaphore>
+#include <unordered_map>
 #include <thread>
 
 namespace service {
@@ -45,51 +46,108 @@ User readUser(const Statement &row)
 
 // Argon2id at the interactive cost takes 64 MiB and most of a core per hash. Hashes run on
 // at most half of the cores, so that other requests always find one free, and only a few
-// requests wait for their turn: more are told that the service is busy instead of piling up.
+// requests wait for their turn, at most five from one client address (one account's burst): more are told that the
+// service is busy instead of piling up, and a flood from one address cannot take every place.
 class HashTurn {
 public:
-    HashTurn()
+    explicit HashTurn(std::string address) : address_(std::move(address))
     {
-        if (waiting.fetch_add(1) >= maxWaiting) {
-            waiting.fetch_sub(1);
-            throw HttpError(503, "The service is busy — try again.");
+        {
+            std::lock_guard lock(mutex);
+            if (waiting >= maxWaiting || waitingFrom[address_] >= maxWaitingFromOne) {
+                if (waitingFrom[address_] == 0)
+                    waitingFrom.erase(address_);
+                throw HttpError(503, "The service is busy — try again.");
+            }
+            ++waiting;
+            ++waitingFrom[address_];
         }
         running.acquire();
     }
     ~HashTurn()
     {
         running.release();
-        waiting.fetch_sub(1);
+        std::lock_guard lock(mutex);
+        --waiting;
+        if (--waitingFrom[address_] == 0)
+            waitingFrom.erase(address_);
     }
     HashTurn(const HashTurn &) = delete;
     HashTurn &operator=(const HashTurn &) = delete;
 
 private:
     static constexpr int maxWaiting = 8;
-    static inline std::atomic<int> waiting{0};
+    static constexpr int maxWaitingFromOne = 5;
+    static inline std::mutex mutex;
+    static inline int waiting = 0;
+    static inline std::unordered_map<std::string, int> waitingFrom;
     static inline std::counting_semaphore<> running{std::max(1u, std::thread::hardware_concurrency() / 2)};
+    const std::string address_;
 };
 
-// Sign-in attempts per account (by e-mail, known or not) that have not succeeded yet.
+// Sign-in attempts that have not succeeded, per account (by e-mail, known or not) and per
+// client address; password-reset requests per e-mail address and per client address.
 Throttle signInAttempts(5, 60'000);
-// Password-reset requests per e-mail address, and for all addresses together.
+Throttle signInAttemptsPerAddress(20, 60'000);
 Throttle resetRequestsPerEmail(3, 15 * 60'000);
-Throttle resetRequests(60, 60'000);
+Throttle resetRequestsPerAddress(10, 60'000);
 
-std::string hashPassword(const std::string &password)
+HttpError tooManySignIns()
+{
+    return HttpError(429, "Too many sign-in attempts. Try again in a minute.");
+}
+
+// A sign-in attempt, counted against its account and its client address from the start so that
+// concurrent attempts cannot pass a limit together. It counts only once it has had its hashing
+// turn: an attempt that ends before (the service being busy, say) is taken back.
+class SignInAttempt {
+public:
+    SignInAttempt(std::string email, std::string address) : email_(std::move(email)), address_(std::move(address))
+    {
+        if (!signInAttemptsPerAddress.tryRecord(address_))
+            throw tooManySignIns();
+        if (!signInAttempts.tryRecord(email_)) {
+            signInAttemptsPerAddress.takeBack(address_);
+            throw tooManySignIns();
+        }
+    }
+    ~SignInAttempt()
+    {
+        if (!hashed_) {
+            signInAttempts.takeBack(email_);
+            signInAttemptsPerAddress.takeBack(address_);
+        }
+    }
+    SignInAttempt(const SignInAttempt &) = delete;
+    SignInAttempt &operator=(const SignInAttempt &) = delete;
+
+    // The password was checked against `hash`: the attempt counts unless it succeeded.
+    bool check(const std::string &hash, const std::string &password)
+    {
+        const HashTurn turn(address_);
+        hashed_ = true;
+        if (crypto_pwhash_str_verify(hash.c_str(), password.data(), password.size()) != 0)
+            return false;
+        signInAttempts.clear(email_);
+        signInAttemptsPerAddress.takeBack(address_);
+        return true;
+    }
+
+private:
+    const std::string email_;
+    const std::string address_;
+    bool hashed_ = false;
+};
+
+// `address`: the client address the hash is made for ("" for the service's own).
+std::string hashPassword(const std::string &password, const std::string &address = "")
 {
     std::array<char, crypto_pwhash_STRBYTES> hash{};
-    const HashTurn turn;
+    const HashTurn turn(address);
     if (crypto_pwhash_str(hash.data(), password.data(), password.size(), crypto_pwhash_OPSLIMIT_INTERACTIVE,
                           crypto_pwhash_MEMLIMIT_INTERACTIVE) != 0)
         throw std::runtime_error("password hashing ran out of memory");
     return hash.data();
-}
-
-bool passwordMatches(const std::string &hash, const std::string &password)
-{
-    const HashTurn turn;
-    return crypto_pwhash_str_verify(hash.c_str(), password.data(), password.size()) == 0;
 }
 
 // Verified against when the e-mail is unknown, so that a wrong address takes as long as a
@@ -193,8 +251,7 @@ void login(Database &database, const httplib::Request &request, httplib::Respons
     const Json body = requestObject(request);
     const std::string email = normalizedEmail(requireString(body, "email", maxEmailBytes));
     const std::string &password = requireString(body, "password", maxPasswordBytes);
-    if (!signInAttempts.tryRecord(email))
-        throw HttpError(429, "Too many sign-in attempts. Try again in a minute.");
+    SignInAttempt attempt(email, request.remote_addr);
     auto connection = database.acquire();
     std::optional<std::pair<int64_t, std::string>> account;
     {
@@ -202,10 +259,9 @@ void login(Database &database, const httplib::Request &request, httplib::Respons
         if (query.bind(1, email).step())
             account.emplace(query.integer(0), query.text(1));
     }
-    const bool ok = passwordMatches(account ? account->second : decoyHash(), password) && account;
+    const bool ok = attempt.check(account ? account->second : decoyHash(), password) && account;
     if (!ok)
         throw HttpError(401, "Invalid email or password.");
-    signInAttempts.clear(email);
     const std::string token = randomHex(32);
     const int64_t now = nowMs();
     connection->transaction([&] {
@@ -241,7 +297,7 @@ void forgotPassword(Database &database, const httplib::Request &request, httplib
     const std::string email = normalizedEmail(requireString(body, "email", maxEmailBytes));
     if (email.empty())
         throw HttpError(400, "\"email\" must not be empty.");
-    if (!resetRequests.tryRecord("") || !resetRequestsPerEmail.tryRecord(email))
+    if (!resetRequestsPerAddress.tryRecord(request.remote_addr) || !resetRequestsPerEmail.tryRecord(email))
         throw HttpError(429, "Too many password-reset requests. Try again later.");
     auto connection = database.acquire();
     const auto user = findUserByEmail(*connection, email);
@@ -296,7 +352,7 @@ SignupForm readSignup(const Json &body)
 void signup(Database &database, const httplib::Request &request, httplib::Response &response)
 {
     const SignupForm form = readSignup(requestObject(request));
-    const std::string passwordHash = hashPassword(form.password);
+    const std::string passwordHash = hashPassword(form.password, request.remote_addr);
     auto connection = database.acquire();
     const int64_t now = nowMs();
     const Json answer = connection->transaction([&] {

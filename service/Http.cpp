@@ -7,8 +7,6 @@
 #include <charconv>
 #include <chrono>
 #include <cstdio>
-#include <thread>
-
 
 namespace service {
 
@@ -112,24 +110,22 @@ const char *reasonFor(int status)
     }
 }
 
-// A refusal made before the body is read. The body stays unread, so "Connection: close" tells
-// the client not to reuse the connection.
+// A refusal made before the body is read. The body stays unread, so the connection ends with
+// this answer (see Server).
 httplib::Server::HandlerResponse refuseUnread(httplib::Response &response, int status, const std::string &message)
 {
-    response.set_header("Connection", "close");
     sendError(response, status, message);
     return httplib::Server::HandlerResponse::Handled;
 }
 
-// Runs before a request's body is read.
-httplib::Server::HandlerResponse beforeRouting(const Router &router, const Options &options,
-                                               const httplib::Request &request, httplib::Response &response)
+// The limits a request is held to before its body is read (and before "100 Continue" is sent).
+httplib::Server::HandlerResponse checkBeforeBody(const Router &router, const httplib::Request &request,
+                                                 httplib::Response &response)
 {
-    if (options.delayMs > 0)
-        std::this_thread::sleep_for(std::chrono::milliseconds(options.delayMs));
-    // The HTTP layer reads a chunked body without the size limit, so only sized bodies are
-    // accepted.
-    if (request.has_header("Transfer-Encoding"))
+    // The HTTP layer reads a chunked body, or one without a length, to its end without the size
+    // limit, so only bodies with a length are accepted.
+    if (request.has_header("Transfer-Encoding") ||
+        (Server::readsBodyOf(request.method) && !request.has_header("Content-Length")))
         return refuseUnread(response, 411, reasonFor(411));
     // The HTTP layer would unpack a compressed body without bound; no client compresses.
     const std::string coding = lowerAscii(trimmed(request.get_header_value("Content-Encoding")));
@@ -202,10 +198,14 @@ void configureServer(Server &server, const Router &router, const Options &option
     server.set_payload_max_length(router.largestMaxBodyBytes());
     server.set_default_headers({{"Cache-Control", "no-store"}, {"X-Content-Type-Options", "nosniff"}});
 
-    server.set_pre_routing_handler(
-        [&router, &options](const httplib::Request &request, httplib::Response &response) {
-            return beforeRouting(router, options, request, response);
-        });
+    server.setAnswerDelay(std::chrono::milliseconds(options.delayMs));
+    server.set_pre_routing_handler([&router](const httplib::Request &request, httplib::Response &response) {
+        return checkBeforeBody(router, request, response);
+    });
+    server.set_expect_100_continue_handler([&router](const httplib::Request &request, httplib::Response &response) {
+        return checkBeforeBody(router, request, response) == httplib::Server::HandlerResponse::Handled ? response.status
+                                                                                                     : 100;
+    });
     // --fail-status answers once the body has been read, so that a kept-alive connection
     // stays in step for the client's next request.
     const auto route = [&router, &options](const httplib::Request &request, httplib::Response &response) {

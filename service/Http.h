@@ -44,9 +44,9 @@ private:
     std::vector<Route> routes_;
 };
 
-// Sets up `server` to answer through `router`, with the limits every request is held to
-// (body size per route, no content coding), JSON errors for every refusal and failure, and
-// the --fail-status / --delay-ms behaviour.
+// Sets up `server` to answer through `router`, with the limits every request is held to before
+// its body is read (a Content-Length within the route's limit, no content coding), JSON errors
+// for every refusal and failure, and the --fail-status / --delay-ms behaviour.
 void configureServer(Server &server, const Router &router, const Options &options);
 
 void sendJson(httplib::Response &response, int status, const Json &body);

@@ -1,13 +1,23 @@
 #include "Server.h"
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <climits>
 #include <condition_variable>
+#include <cstring>
 #include <deque>
 #include <mutex>
+#include <string>
 #include <thread>
+#include <vector>
 
+#include <linux/sockios.h>
 #include <netdb.h>
 #include <poll.h>
+#include <strings.h>
+#include <sys/eventfd.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -16,27 +26,107 @@ namespace service {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
 
-constexpr size_t maxThreads = 256;
+// Connections served at once (a thread each), and accepted connections that may wait for one.
+constexpr size_t maxThreads = 1024;
+constexpr size_t maxWaiting = 64;
 // A connection may wait this long for its next request to begin…
-constexpr time_t idleSeconds = 5;
+constexpr auto idleLimit = 5s;
 // …which must then arrive whole (request line, headers and body) within this time.
-constexpr auto requestLimit = std::chrono::seconds(10);
-// Each write of the answer must make progress within this time.
-constexpr auto writeLimit = std::chrono::seconds(10);
-constexpr size_t maxRequestsPerConnection = 100;
+constexpr auto requestLimit = 10s;
+// No request begins on a connection older than this.
+constexpr auto lifetimeLimit = 15s;
+// An answer may take this long, and one second more for each minBytesPerSecond the client took.
+constexpr auto answerGrace = 10s;
+constexpr int64_t minBytesPerSecond = 64 * 1024;
+// A request head (line and headers) longer than this is refused.
+constexpr size_t maxHeadBytes = 64 * 1024;
+// Once the server stops, every connection ends within this time.
+constexpr auto stopGrace = 3s;
+// Under this name the HTTP layer never sees a "Range" header: it would refuse one it cannot
+// parse (a unit other than bytes, say) on any route, while only the model route answers ranges,
+// by its own rules. The header is restored before the request reaches the routes.
+constexpr char rangeAsSent[] = "X-Nimbo-Range-As-Sent";
 
-// Runs each job on an idle thread, and starts a new thread when none is idle, up to
-// maxThreads; beyond that, jobs wait in order. Threads stay until the server stops.
+// Connections of the thread that answers them (set while it serves one).
+struct Connection;
+thread_local Connection *current = nullptr;
+// Set while the accept loop runs a connection that no thread can take.
+thread_local bool turnedAway = false;
+
+} // namespace
+
+// Raised once when the server stops; wakes every connection that waits.
+class StopSignal {
+public:
+    StopSignal() : fd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+    ~StopSignal() { ::close(fd_); }
+    StopSignal(const StopSignal &) = delete;
+    StopSignal &operator=(const StopSignal &) = delete;
+
+    void raise()
+    {
+        deadline_ = (Clock::now() + stopGrace).time_since_epoch().count();
+        raised_ = true;
+        const uint64_t one = 1;
+        [[maybe_unused]] const auto written = ::write(fd_, &one, sizeof one);
+    }
+    bool raised() const { return raised_; }
+    Clock::time_point deadline() const { return Clock::time_point(Clock::duration(deadline_.load())); }
+    int fd() const { return fd_; }
+
+private:
+    const int fd_;
+    std::atomic<Clock::rep> deadline_{0};
+    std::atomic<bool> raised_{false};
+};
+
+namespace {
+
+// Waits until `fd` is ready for `events`, at most until `until`. Once the server stops, the wait
+// ends at once when `endsOnStop`, and at the stop deadline otherwise.
+bool waitFor(int fd, short events, Clock::time_point until, const StopSignal &stop, bool endsOnStop = false)
+{
+    for (;;) {
+        const bool stopping = stop.raised();
+        if (stopping && endsOnStop)
+            return false;
+        if (stopping)
+            until = std::min(until, stop.deadline());
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now()).count();
+        if (left <= 0)
+            return false;
+        pollfd entries[2] = {{fd, events, 0}, {stop.fd(), POLLIN, 0}};
+        const int ready = ::poll(entries, stopping ? 1 : 2, static_cast<int>(std::min<int64_t>(left, INT_MAX)));
+        if (ready > 0 && entries[0].revents != 0)
+            return true;
+        if (ready == 0 || (ready < 0 && errno != EINTR))
+            return false;
+    }
+}
+
+// Runs each job on a thread of its own, starting threads as needed up to maxThreads; beyond
+// that, up to maxWaiting jobs wait in order, and a job past those runs at once on the
+// caller's thread with turnedAway set. Threads stay until the server stops.
 class GrowingPool final : public httplib::TaskQueue {
 public:
     void enqueue(std::function<void()> job) override
     {
-        std::lock_guard lock(mutex_);
-        jobs_.push_back(std::move(job));
-        if (idle_ < jobs_.size() && threads_.size() < maxThreads)
-            threads_.emplace_back([this] { work(); });
-        wake_.notify_one();
+        {
+            std::lock_guard lock(mutex_);
+            if (admitted_ < maxThreads + maxWaiting) {
+                ++admitted_;
+                jobs_.push_back(std::move(job));
+                if (threads_.size() < std::min(admitted_, maxThreads))
+                    startThread();
+                wake_.notify_one();
+                return;
+            }
+        }
+        turnedAway = true;
+        job();
+        turnedAway = false;
     }
 
     void shutdown() override
@@ -51,13 +141,20 @@ public:
     }
 
 private:
+    // A job waits for a running thread when the system refuses another one.
+    void startThread()
+    {
+        try {
+            threads_.emplace_back([this] { work(); });
+        } catch (const std::system_error &) {
+        }
+    }
+
     void work()
     {
         std::unique_lock lock(mutex_);
         for (;;) {
-            ++idle_;
             wake_.wait(lock, [this] { return stopping_ || !jobs_.empty(); });
-            --idle_;
             if (jobs_.empty())
                 return;
             auto job = std::move(jobs_.front());
@@ -65,6 +162,7 @@ private:
             lock.unlock();
             job();
             lock.lock();
+            --admitted_;
         }
     }
 
@@ -72,55 +170,119 @@ private:
     std::condition_variable wake_;
     std::deque<std::function<void()>> jobs_;
     std::vector<std::thread> threads_;
-    size_t idle_ = 0;
+    size_t admitted_ = 0; // jobs running or waiting
     bool stopping_ = false;
 };
 
-// Waits until `fd` is ready for `events`, at most until `until`.
-bool waitUntil(int fd, short events, Clock::time_point until)
-{
-    for (;;) {
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now()).count();
-        if (left <= 0)
-            return false;
-        pollfd entry{fd, events, 0};
-        const int ready = ::poll(&entry, 1, static_cast<int>(left));
-        if (ready > 0)
-            return true;
-        if (ready == 0 || errno != EINTR)
-            return false;
-    }
-}
-
-// A connection's socket whose reads all end at the deadline of the request being read.
-class DeadlineStream final : public httplib::Stream {
+// A connection's socket as the HTTP layer reads and writes it. The head of each request is read
+// here first, whole and within the request's deadline (so that "Range" can be renamed before
+// the HTTP layer parses it); the body then comes straight from the socket, within the same
+// deadline. Writes of an answer end at its deadline, which moves on as the client takes bytes.
+class ConnectionStream final : public httplib::Stream {
 public:
-    explicit DeadlineStream(int fd) : fd_(fd) {}
-    void setDeadline(Clock::time_point deadline) { deadline_ = deadline; }
+    ConnectionStream(int fd, const StopSignal &stop) : fd_(fd), stop_(stop) {}
 
-    bool is_readable() const override { return waitUntil(fd_, POLLIN, deadline_); }
-    bool is_writable() const override { return waitUntil(fd_, POLLOUT, Clock::now() + writeLimit); }
+    // Waits until the next request begins, at most until `until`; false when it does not, or
+    // the server stops.
+    bool awaitRequest(Clock::time_point until) const
+    {
+        return offset_ < buffer_.size() || waitFor(fd_, POLLIN, until, stop_, true);
+    }
+
+    void beginRequest()
+    {
+        buffer_.erase(0, offset_);
+        offset_ = consumed_ = 0;
+        failed_ = answering_ = false;
+        deadline_ = Clock::now() + requestLimit;
+        size_t end = buffer_.find("\n\r\n");
+        while (end == std::string::npos && buffer_.size() < maxHeadBytes && waitFor(fd_, POLLIN, deadline_, stop_)) {
+            char chunk[16 * 1024];
+            const ssize_t got = ::recv(fd_, chunk, sizeof chunk, MSG_DONTWAIT);
+            if (got == 0 || (got < 0 && errno != EINTR && errno != EAGAIN))
+                break;
+            const size_t searched = buffer_.size() < 2 ? 0 : buffer_.size() - 2;
+            buffer_.append(chunk, static_cast<size_t>(std::max<ssize_t>(got, 0)));
+            end = buffer_.find("\n\r\n", searched);
+        }
+        headComplete_ = end != std::string::npos;
+        headBytes_ = headComplete_ ? hideRanges(end + 3) : buffer_.size();
+    }
+
+    // True when the request was read exactly to its end, so that the next one can follow.
+    bool readWhole(const httplib::Request &request) const
+    {
+        const bool sized = request.has_header("Content-Length");
+        return !failed_ && !request.has_header("Transfer-Encoding") && (sized || !Server::readsBodyOf(request.method)) &&
+               consumed_ == headBytes_ + (sized ? request.get_header_value<uint64_t>("Content-Length") : 0);
+    }
+
+    void beginAnswer()
+    {
+        answering_ = true;
+        answerStart_ = Clock::now();
+        written_ = 0;
+    }
+
+    bool is_readable() const override
+    {
+        return offset_ < buffer_.size() || (headComplete_ && waitFor(fd_, POLLIN, deadline_, stop_));
+    }
+    bool is_writable() const override { return waitFor(fd_, POLLOUT, answerDeadline(), stop_); }
+
     ssize_t read(char *bytes, size_t size) override
     {
-        return is_readable() ? retried([&] { return ::recv(fd_, bytes, size, 0); }) : -1;
+        ssize_t got = -1;
+        if (offset_ < buffer_.size()) {
+            got = static_cast<ssize_t>(std::min(size, buffer_.size() - offset_));
+            std::memcpy(bytes, buffer_.data() + offset_, static_cast<size_t>(got));
+            offset_ += static_cast<size_t>(got);
+        } else {
+            while (is_readable() && (got = ::recv(fd_, bytes, size, MSG_DONTWAIT)) < 0 && (errno == EINTR || errno == EAGAIN))
+                ;
+        }
+        failed_ = failed_ || got <= 0;
+        consumed_ += static_cast<size_t>(std::max<ssize_t>(got, 0));
+        return got;
     }
+
     ssize_t write(const char *bytes, size_t size) override
     {
-        return is_writable() ? retried([&] { return ::send(fd_, bytes, size, MSG_NOSIGNAL); }) : -1;
+        if (!is_writable())
+            return -1;
+        const ssize_t done = ::send(fd_, bytes, size, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (done < 0)
+            return errno == EINTR || errno == EAGAIN ? 0 : -1;
+        written_ += static_cast<size_t>(done);
+        return done;
     }
+
     void get_remote_ip_and_port(std::string &ip, int &port) const override { addressOf(::getpeername, ip, port); }
     void get_local_ip_and_port(std::string &ip, int &port) const override { addressOf(::getsockname, ip, port); }
     socket_t socket() const override { return fd_; }
 
 private:
-    template <class Call>
-    static ssize_t retried(Call call)
+    // Renames the "Range" headers of the head that ends at `end`; where the head now ends.
+    size_t hideRanges(size_t end)
     {
-        ssize_t done = 0;
-        do
-            done = call();
-        while (done < 0 && errno == EINTR);
-        return done;
+        for (size_t line = buffer_.find('\n'); line + 1 < end; line = buffer_.find('\n', line + 1)) {
+            if (::strncasecmp(buffer_.data() + line + 1, "Range:", 6) == 0) {
+                buffer_.replace(line + 1, 5, rangeAsSent);
+                end += std::strlen(rangeAsSent) - 5;
+            }
+        }
+        return end;
+    }
+
+    // Before the answer begins ("100 Continue"), each write may wait the grace period.
+    Clock::time_point answerDeadline() const
+    {
+        if (!answering_)
+            return Clock::now() + answerGrace;
+        int queued = 0;
+        ::ioctl(fd_, SIOCOUTQ, &queued);
+        const auto taken = static_cast<int64_t>(written_ - std::min(written_, static_cast<size_t>(std::max(queued, 0))));
+        return answerStart_ + answerGrace + std::chrono::milliseconds(taken * 1000 / minBytesPerSecond);
     }
 
     void addressOf(int (*query)(int, sockaddr *, socklen_t *), std::string &ip, int &port) const
@@ -137,58 +299,135 @@ private:
         }
     }
 
-    int fd_;
+    const int fd_;
+    const StopSignal &stop_;
+    std::string buffer_; // the head of the request being read, and whatever came after it
+    size_t offset_ = 0;  // how much of buffer_ the HTTP layer has read
+    size_t headBytes_ = 0;
+    bool headComplete_ = false;
+    size_t consumed_ = 0; // bytes of this request the HTTP layer has read
+    bool failed_ = false; // a read of this request failed
     Clock::time_point deadline_ = Clock::now();
+    bool answering_ = false;
+    Clock::time_point answerStart_;
+    size_t written_ = 0;
+};
+
+struct Connection {
+    ConnectionStream &stream;
+    const Clock::time_point lastStart; // no request begins after this
+    bool ends = false;                 // the answer being written is the last
 };
 
 // Closes a connection after its last answer. Input the client is still sending (the body of a
 // request refused unread) is taken for a moment first: closing with unread input would reset
 // the connection, and the client could lose the answer.
-void lingeringClose(int fd)
+void lingeringClose(int fd, Clock::duration linger, const StopSignal &stop)
 {
     ::shutdown(fd, SHUT_WR);
-    const auto until = Clock::now() + std::chrono::seconds(1);
+    const auto until = Clock::now() + linger;
     char discarded[16 * 1024];
-    for (size_t taken = 0; taken < 16 * 1024 * 1024 && waitUntil(fd, POLLIN, until);) {
-        const ssize_t got = ::recv(fd, discarded, sizeof discarded, 0);
-        if (got <= 0)
+    for (size_t taken = 0; taken < 16 * 1024 * 1024 && waitFor(fd, POLLIN, until, stop);) {
+        const ssize_t got = ::recv(fd, discarded, sizeof discarded, MSG_DONTWAIT);
+        if (got == 0 || (got < 0 && errno != EINTR && errno != EAGAIN))
             break;
-        taken += static_cast<size_t>(got);
+        taken += static_cast<size_t>(std::max<ssize_t>(got, 0));
     }
     ::close(fd);
 }
 
+// The answer to a connection that no thread can take, or that was accepted as the server stopped.
+void answerBusy(int fd, const StopSignal &stop)
+{
+    static const std::string body = R"({"error":"The service is busy — try again."})";
+    static const std::string answer = "HTTP/1.1 503 Service Unavailable\r\nCache-Control: no-store\r\n"
+                                      "Content-Type: application/json; charset=utf-8\r\nContent-Length: " +
+                                      std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+    ::send(fd, answer.data(), answer.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    lingeringClose(fd, 100ms, stop);
+}
+
 } // namespace
 
-Server::Server()
+Server::Server() : stop_(std::make_unique<StopSignal>())
 {
     new_task_queue = [] { return new GrowingPool; };
-    set_keep_alive_timeout(idleSeconds);
-    set_keep_alive_max_count(maxRequestsPerConnection);
+    set_keep_alive_timeout(std::chrono::seconds(idleLimit).count());
+    set_keep_alive_max_count(100);
+    set_post_routing_handler(
+        [this](const httplib::Request &request, httplib::Response &response) { prepareAnswer(request, response); });
 }
+
+Server::~Server() = default;
 
 void Server::raiseBacklog()
 {
     ::listen(svr_sock_, SOMAXCONN);
 }
 
-// Serves the requests of one connection in turn. The model archives answer ranges
-// themselves, so the HTTP layer's own range handling is switched off.
+void Server::stopServing()
+{
+    stop_->raise();
+    stop();
+}
+
+bool Server::readsBodyOf(const std::string &method)
+{
+    return method == "POST" || method == "PUT" || method == "PATCH" || method == "DELETE" || method == "PRI";
+}
+
+// Serves the requests of one connection in turn.
 bool Server::process_and_close_socket(socket_t sock)
 {
-    DeadlineStream stream(sock);
+    if (turnedAway || stop_->raised()) {
+        answerBusy(sock, *stop_);
+        return false;
+    }
+    // The kernel holds at most this much of an answer for a client that does not read it.
+    const int sendBuffer = 256 * 1024;
+    ::setsockopt(sock, SOL_SOCKET, SO_SNDBUF, &sendBuffer, sizeof sendBuffer);
+    ConnectionStream stream(sock, *stop_);
+    Connection connection{stream, Clock::now() + lifetimeLimit};
+    current = &connection;
     bool open = true;
-    for (size_t served = 0; open && served < keep_alive_max_count_ && is_running(); ++served) {
-        if (!waitUntil(sock, POLLIN, Clock::now() + std::chrono::seconds(keep_alive_timeout_sec_)))
+    for (size_t served = 0; open && served < keep_alive_max_count_; ++served) {
+        if (!stream.awaitRequest(std::min(Clock::now() + idleLimit, connection.lastStart)))
             break;
-        stream.setDeadline(Clock::now() + requestLimit);
+        stream.beginRequest();
         bool closed = false;
         open = process_request(stream, served + 1 == keep_alive_max_count_, closed,
-                               [](httplib::Request &request) { request.ranges.clear(); }) &&
-               !closed;
+                               [](httplib::Request &request) {
+                                   const auto [first, last] = request.headers.equal_range(rangeAsSent);
+                                   const std::vector<std::pair<std::string, std::string>> ranges(first, last);
+                                   request.headers.erase(rangeAsSent);
+                                   for (const auto &range : ranges)
+                                       request.headers.emplace("Range", range.second);
+                               }) &&
+               !closed && !connection.ends;
     }
-    lingeringClose(sock);
+    current = nullptr;
+    lingeringClose(sock, 1s, *stop_);
     return open;
+}
+
+void Server::prepareAnswer(const httplib::Request &request, httplib::Response &response)
+{
+    Connection *connection = current;
+    if (!connection)
+        return;
+    if (answerDelay_ > 0ms && !stop_->raised()) {
+        pollfd entry{stop_->fd(), POLLIN, 0};
+        ::poll(&entry, 1, static_cast<int>(answerDelay_.count()));
+    }
+    connection->ends = ::strcasecmp(response.get_header_value("Connection").c_str(), "close") == 0 ||
+                       !connection->stream.readWhole(request) || stop_->raised() ||
+                       Clock::now() >= connection->lastStart;
+    if (connection->ends) {
+        response.headers.erase("Keep-Alive");
+        response.headers.erase("Connection");
+        response.set_header("Connection", "close");
+    }
+    connection->stream.beginAnswer();
 }
 
 } // namespace service

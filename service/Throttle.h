@@ -3,15 +3,17 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <list>
 #include <mutex>
 #include <string>
 #include <unordered_map>
 
 namespace service {
 
-// Counts attempts per key (an e-mail address, say) over a sliding window of time, in the
-// memory of this process, for at most maxKeys keys at once: while that many keys have attempts
-// in the window, a new key is refused. Safe to use from any thread.
+// Counts attempts per key (an e-mail or a client address, say) over a sliding window of time,
+// in the memory of this process, for at most maxKeys keys at once: a full table forgets the
+// key whose latest attempt is oldest, so that a newcomer is never refused for being new. Safe
+// to use from any thread.
 class Throttle {
 public:
     static constexpr size_t maxKeys = 10000;
@@ -21,18 +23,23 @@ public:
     // Records an attempt for `key` unless `limit` attempts were recorded for it within the
     // window; false (and nothing recorded) in that case.
     bool tryRecord(const std::string &key);
+    // Takes back the latest attempt recorded for `key` (one that is not to count after all).
+    void takeBack(const std::string &key);
     // Forgets the attempts of `key`.
     void clear(const std::string &key);
 
 private:
-    // Drops the attempts that left the window, and the keys left without any.
-    void prune(int64_t now);
+    struct Attempts {
+        std::deque<int64_t> times;
+        std::list<std::string>::iterator age; // its place in byAge_
+    };
+    void erase(std::unordered_map<std::string, Attempts>::iterator entry);
 
     const size_t limit_;
     const int64_t windowMs_;
     std::mutex mutex_;
-    std::unordered_map<std::string, std::deque<int64_t>> attempts_;
-    int64_t nextPruneMs_ = 0;
+    std::unordered_map<std::string, Attempts> attempts_;
+    std::list<std::string> byAge_; // the keys, the one whose latest attempt is oldest first
 };
 
 } // namespace service

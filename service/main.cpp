@@ -13,10 +13,12 @@
 
 #include <sodium.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <thread>
 
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -43,8 +45,19 @@ std::string baseUrlOf(const Options &options, int port)
     return "http://" + (v6 ? "[" + options.host + "]" : options.host) + ":" + std::to_string(port);
 }
 
-// SIGINT and SIGTERM stop the server from a thread of their own, so that requests in flight
-// finish and the database closes cleanly.
+// Each connection holds a descriptor: the soft limit (often 1,024) is raised to what the
+// server's bounds need, as far as the hard limit allows.
+void raiseDescriptorLimit()
+{
+    rlimit files{};
+    if (::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < 4096) {
+        files.rlim_cur = std::min<rlim_t>(files.rlim_max, 4096);
+        ::setrlimit(RLIMIT_NOFILE, &files);
+    }
+}
+
+// SIGINT and SIGTERM stop the server from a thread of their own: it stops accepting at once,
+// requests in flight finish within a few seconds, and the database closes cleanly.
 std::thread stopOnSignal(Server &server)
 {
     sigset_t signals;
@@ -56,7 +69,7 @@ std::thread stopOnSignal(Server &server)
     return std::thread([&server, signals] {
         int received = 0;
         sigwait(&signals, &received);
-        server.stop();
+        server.stopServing();
     });
 }
 
@@ -72,6 +85,7 @@ int serve(const Options &options)
     if (options.demo)
         ensureDemoAccounts(database);
 
+    raiseDescriptorLimit();
     Server server;
     const int port = options.port == 0 ? server.bind_to_any_port(options.host)
                                        : (server.bind_to_port(options.host, options.port) ? options.port : -1);

@@ -6,8 +6,11 @@
 // conversation against the replies acknowledged.
 //
 // Then, each for S seconds on an instance of its own, the latency a normal client sees while
-// 64 connections send their request heads one byte every 2 s, and the latency of /api/health
-// while 32 threads send wrong passwords for one account. All on loopback.
+// 64 connections send their request heads one byte every 2 s; the same while 300 connections
+// read a 16 MiB model archive at 16 KiB/s and 300 more send their heads one byte a second; the
+// latency of /api/health while 32 threads send wrong passwords for one account; and the latency
+// of a legitimate sign-in while 5,000 invented e-mail addresses are tried from one client
+// address, then from 64 (127.0.0.x). All on loopback.
 
 #include "ServiceDriver.h"
 
@@ -20,6 +23,9 @@
 #include <mutex>
 #include <thread>
 
+#include <fstream>
+
+#include <sys/resource.h>
 #include <unistd.h>
 
 using namespace nimbo::service_driver;
@@ -177,6 +183,107 @@ int underSignInFlood(int seconds)
     return health.failed;
 }
 
+// `count` connections that each read a model archive 8 KiB every 0.5 s and `count` that send a
+// request head one byte a second, until `until`; a connection that is cut off is opened again.
+// How many were cut off.
+int slowReadersAndSenders(int port, int count, Clock::time_point until)
+{
+    const std::string get = "GET /models/big.zip HTTP/1.1\r\n\r\n";
+    const std::string head = "GET /api/health HTTP/1.1\r\nX-Slow: " + std::string(4096, 'a');
+    std::vector<int> readers(static_cast<size_t>(count), -1);
+    std::vector<std::pair<int, size_t>> senders(static_cast<size_t>(count), {-1, 0});
+    int cut = 0;
+    for (int tick = 0; Clock::now() < until; ++tick) {
+        char chunk[8192];
+        for (int &fd : readers) {
+            if (fd >= 0 && ::recv(fd, chunk, sizeof chunk, MSG_DONTWAIT) == 0) {
+                ::close(fd);
+                fd = -1;
+                ++cut;
+            }
+            if (fd < 0 && (fd = connectToLoopback(port)) >= 0)
+                ::send(fd, get.data(), get.size(), MSG_NOSIGNAL);
+        }
+        for (auto &[fd, sent] : senders) {
+            if (tick % 2 == 0 && (fd < 0 || !sendSlowly(fd, head[sent++ % head.size()]))) {
+                cut += fd >= 0;
+                if (fd >= 0)
+                    ::close(fd);
+                fd = connectToLoopback(port);
+                sent = 0;
+            }
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    }
+    for (const int fd : readers)
+        ::close(fd);
+    for (const auto &[fd, sent] : senders)
+        ::close(fd);
+    return cut;
+}
+
+// A normal signed-in client during 300 slow readers and 300 slow senders.
+int underSlowReadersAndSenders(int seconds)
+{
+    TempFolder data;
+    ServiceInstance instance(data.path(), {"--demo"});
+    std::ofstream(data.path() / "models" / "big.zip") << std::string(16 << 20, 'z');
+    Client user(instance.port());
+    user.signIn("demo@nimbo.test", "demo-password-1");
+    const auto until = Clock::now() + std::chrono::seconds(seconds);
+    int cut = 0;
+    std::thread attacker([&] { cut = slowReadersAndSenders(instance.port(), 300, until); });
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    const Probe normal = probe(instance.port(), "/api/v1/credits/balance", user.cookie(), until);
+    attacker.join();
+    std::printf("slow readers and senders: 300 connections reading a 16 MiB archive at 16 KiB/s and 300 sending a head "
+                "one byte a second for %d s (%d cut off and reopened)\n", seconds, cut);
+    printLatencies("normal client", normal);
+    return normal.failed;
+}
+
+// A legitimate sign-in (from 127.0.0.200, every 100 ms) while 16 threads try 5,000 invented
+// e-mail addresses from `addresses` client addresses, for at most `seconds`.
+int underInventedAddresses(int addresses, int seconds)
+{
+    TempFolder data;
+    ServiceInstance instance(data.path(), {"--demo"});
+    const auto until = Clock::now() + std::chrono::seconds(seconds);
+    std::atomic<int> next{0};
+    std::mutex mutex;
+    std::map<int, int> statuses;
+    std::vector<std::thread> flood;
+    for (int t = 0; t < 16; ++t) {
+        flood.emplace_back([&] {
+            for (int i = next++; i < 5000 && Clock::now() < until; i = next++) {
+                Client attacker(instance.port());
+                attacker.setSourceAddress("127.0.0." + std::to_string(1 + i % addresses));
+                const int status = attacker.post("/api/auth/local-login", Json{{"email", "invented-" + std::to_string(i) + "@x.test"}, {"password", "guess"}}).status;
+                std::lock_guard lock(mutex);
+                ++statuses[status];
+            }
+        });
+    }
+    Probe legit;
+    while (Clock::now() < until && next < 5000) {
+        Client user(instance.port(), 30);
+        user.setSourceAddress("127.0.0.200");
+        const auto start = Clock::now();
+        legit.failed += !user.signIn("demo@nimbo.test", "demo-password-1");
+        legit.latenciesMs.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    for (auto &thread : flood)
+        thread.join();
+    std::printf("invented addresses: %d of 5,000 tried from %d client address%s in at most %d s; answers:", std::min(next.load(), 5000),
+                addresses, addresses == 1 ? "" : "es", seconds);
+    for (const auto &[status, count] : statuses)
+        std::printf(" %d×%d", count, status);
+    std::printf("\n");
+    printLatencies("legit sign-in", legit);
+    return 0;
+}
+
 int argument(int argc, char **argv, const char *name, int fallback)
 {
     for (int i = 1; i + 1 < argc; ++i) {
@@ -245,6 +352,12 @@ int main(int argc, char **argv)
     std::printf("  throughput      : %.1f requests/s (%.2f s in all)\n", requests / seconds, seconds);
     std::fflush(stdout);
     const int hostileSeconds = argument(argc, argv, "--seconds", 12);
-    const int probesFailed = underSlowClients(hostileSeconds) + underSignInFlood(hostileSeconds);
+    rlimit files{};
+    ::getrlimit(RLIMIT_NOFILE, &files);
+    files.rlim_cur = std::min<rlim_t>(files.rlim_max, 8192);
+    ::setrlimit(RLIMIT_NOFILE, &files);
+    const int probesFailed = underSlowClients(hostileSeconds) + underSlowReadersAndSenders(hostileSeconds) +
+                             underSignInFlood(hostileSeconds) + underInventedAddresses(1, hostileSeconds) +
+                             underInventedAddresses(64, hostileSeconds);
     return failed == 0 && lostTurns == 0 && probesFailed == 0 ? 0 : 1;
 }

@@ -17,6 +17,7 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -147,6 +148,19 @@ void ServiceInstance::kill()
     pid_ = -1;
 }
 
+std::optional<int> ServiceInstance::terminate(std::chrono::milliseconds within)
+{
+    if (pid_ <= 0)
+        return std::nullopt;
+    ::kill(pid_, SIGTERM);
+    const auto status = waitFor(pid_, within);
+    if (status)
+        pid_ = -1;
+    else
+        kill();
+    return status;
+}
+
 std::string ServiceInstance::output() const
 {
     return readFile(log_);
@@ -177,14 +191,19 @@ std::optional<std::string> queryDatabase(const std::filesystem::path &file, cons
     return value;
 }
 
-int connectToLoopback(int port)
+int connectToLoopback(int port, const char *from, int receiveBuffer)
 {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
+    sockaddr_in source{};
+    source.sin_family = AF_INET;
+    sockaddr_in address = source;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     address.sin_port = htons(static_cast<uint16_t>(port));
-    if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0)
+    if (receiveBuffer > 0)
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+    if (fd >= 0 && ::inet_pton(AF_INET, from, &source.sin_addr) == 1 &&
+        ::bind(fd, reinterpret_cast<sockaddr *>(&source), sizeof source) == 0 &&
+        ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0)
         return fd;
     if (fd >= 0)
         ::close(fd);
@@ -196,6 +215,39 @@ bool sendSlowly(int fd, char byte)
     char answer[512];
     const ssize_t got = ::recv(fd, answer, sizeof answer, MSG_DONTWAIT);
     return got < 0 && errno == EAGAIN && ::send(fd, &byte, 1, MSG_NOSIGNAL) == 1;
+}
+
+std::string readUntilClosed(int fd, Clock::time_point until)
+{
+    std::string received;
+    char buffer[64 * 1024];
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
+        pollfd entry{fd, POLLIN, 0};
+        if (left <= 0 || ::poll(&entry, 1, static_cast<int>(left)) <= 0)
+            return received;
+        const ssize_t got = ::recv(fd, buffer, sizeof buffer, 0);
+        if (got <= 0)
+            return received;
+        received.append(buffer, static_cast<size_t>(got));
+    }
+}
+
+std::string exchange(int port, const std::string &bytes, int seconds)
+{
+    const int fd = connectToLoopback(port);
+    if (fd < 0)
+        return "";
+    const auto until = Clock::now() + std::chrono::seconds(seconds);
+    for (size_t sent = 0; sent < bytes.size();) {
+        const ssize_t done = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+        if (done <= 0)
+            break;
+        sent += static_cast<size_t>(done);
+    }
+    std::string received = readUntilClosed(fd, until);
+    ::close(fd);
+    return received;
 }
 
 int runProgram(const std::vector<std::string> &args, int timeoutSeconds, std::string *errors, std::string *output)

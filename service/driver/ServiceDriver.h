@@ -5,6 +5,7 @@
 #include <httplib.h>
 #include <nlohmann/json.hpp>
 
+#include <chrono>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -44,6 +45,9 @@ public:
     std::string base() const { return "http://127.0.0.1:" + std::to_string(port_); }
     // SIGKILL, as a crash would end it, and waits until it is gone.
     void kill();
+    // SIGTERM, as systemd stops it; its exit status once it is gone, or nothing when it is still
+    // running after `within` (it is then killed).
+    std::optional<int> terminate(std::chrono::milliseconds within);
     // What the instance printed so far.
     std::string output() const;
 
@@ -59,9 +63,15 @@ private:
 int runProgram(const std::vector<std::string> &args, int timeoutSeconds, std::string *errors = nullptr,
                std::string *output = nullptr);
 
-// A TCP connection to 127.0.0.1:`port` as a plain socket (-1 when it cannot connect), for
-// clients that misbehave on purpose.
-int connectToLoopback(int port);
+// A TCP connection to 127.0.0.1:`port` from the loopback address `from`, as a plain socket (-1
+// when it cannot connect), for clients that misbehave on purpose. A receive buffer of
+// `receiveBuffer` bytes when not 0.
+int connectToLoopback(int port, const char *from = "127.0.0.1", int receiveBuffer = 0);
+// Sends `bytes` on a new connection and returns all that comes back until the service closes
+// it or `seconds` pass.
+std::string exchange(int port, const std::string &bytes, int seconds);
+// Reads from `fd` until the service closes it or `until`; what came.
+std::string readUntilClosed(int fd, std::chrono::steady_clock::time_point until);
 // Sends one byte more on such a connection, as a slow client does; false once the service has
 // answered or closed it.
 bool sendSlowly(int fd, char byte);
@@ -100,6 +110,8 @@ public:
     void setCookie(const std::string &cookie) { cookie_ = cookie; }
     // Off by default: each request on a connection of its own.
     void setKeepAlive(bool on) { http_.set_keep_alive(on); }
+    // Connects from this loopback address (127.0.0.1 unless set).
+    void setSourceAddress(const std::string &address) { http_.set_interface(address); }
 
 private:
     httplib::Client http_;

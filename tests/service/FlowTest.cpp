@@ -41,10 +41,12 @@ TEST_F(ServiceTest, SignInGivesAnHttpOnlySessionAndFailedSignInsAndPasswordReset
     EXPECT_EQ(forgot("nobody@nimbo.test").body, forgot(demo.email).body);
     EXPECT_EQ(forgot(demo.email).status + forgot(demo.email).status, 400);
     EXPECT_TRUE(refused(forgot(" Demo@nimbo.test"), 429, "Too many password-reset requests. Try again later."));
-    for (int i = 0; i < 55; ++i) // 60 requests a minute in all, refused ones included
+    for (int i = 0; i < 5; ++i) // 10 requests a minute from one client address, refused ones included
         EXPECT_EQ(forgot("u" + std::to_string(i) + "@x.test").status, 200) << i;
     EXPECT_TRUE(refused(forgot("one-more@x.test"), 429, "Too many password-reset requests. Try again later."));
-    EXPECT_EQ(queryDatabase(databaseFile(), "SELECT COUNT(*) || ' for ' || COUNT(user_id) FROM password_reset_requests"), "59 for 3");
+    client.setSourceAddress("127.0.0.2");
+    EXPECT_EQ(forgot("one-more@x.test").status, 200);
+    EXPECT_EQ(queryDatabase(databaseFile(), "SELECT COUNT(*) || ' for ' || COUNT(user_id) FROM password_reset_requests"), "10 for 3");
 }
 
 TEST_F(ServiceTest, ANewDomainGetsATrialAndAKnownOneAPendingRequestThatAnApprovalCompletes)
