@@ -48,7 +48,7 @@ Page {
             inputMethodHints: Qt.ImhEmailCharactersOnly | Qt.ImhNoAutoUppercase | Qt.ImhNoPredictiveText
             text: page.viewModel.email
             onTextEdited: page.viewModel.email = text
-            background: Rectangle { radius: Theme.cornerRadius; color: Theme.secondaryBackground }
+            fill: Theme.secondaryBackground
         }
         MessageLine {
             objectName: "resetInfoLine"

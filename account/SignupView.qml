@@ -60,6 +60,7 @@ Page {
             InputField {
                 objectName: "signupPasswordField"
                 placeholderText: "Password (min 8 characters)"
+                accessibleName: "Password"  // the placeholder's hint reaches the description
                 echoMode: TextInput.Password
                 inputMethodHints: Qt.ImhSensitiveData | Qt.ImhNoPredictiveText
                 text: page.viewModel.password
