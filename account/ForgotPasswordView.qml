@@ -59,7 +59,7 @@ Page {
             objectName: "sendButton"
             text: "Send reset link"
             busy: page.viewModel.isBusy
-            onClicked: page.viewModel.doSend()
+            onTriggered: page.viewModel.doSend()
         }
         LinkButton {
             objectName: "resetBackLink"

@@ -87,7 +87,7 @@ Page {
                 objectName: "signUpButton"
                 text: "Sign Up"
                 busy: page.viewModel.isBusy
-                onClicked: page.viewModel.doSignup()
+                onTriggered: page.viewModel.doSignup()
             }
             LinkButton {
                 objectName: "signupBackLink"

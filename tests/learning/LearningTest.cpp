@@ -353,6 +353,10 @@ TEST_F(Learning, DrawnAndWalkedByMouseAndKeyboard) {
     tap("switch_messages");
     ASSERT_TRUE(shown("toast"));
     screen.render("learning-toast");
+    item("switch_email")->forceActiveFocus(Qt::TabFocusReason);  // the keyboard's place is drawn
+    const QQuickItem* ring = drawn(item("switch_email"), "focusRing");
+    EXPECT_TRUE(ring && ring->isVisible());
+    screen.render("learning-keyboard");
 
     // The prompt takes the keyboard: Tab goes round its three buttons and Space answers it.
     tap("switch_photos");
