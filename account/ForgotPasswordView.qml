@@ -48,7 +48,7 @@ Page {
             inputMethodHints: Qt.ImhEmailCharactersOnly | Qt.ImhNoAutoUppercase | Qt.ImhNoPredictiveText
             text: page.viewModel.email
             onTextEdited: page.viewModel.email = text
-            background: Rectangle { radius: Theme.cornerRadius; color: Theme.secondaryBackground }
+            fill: Theme.secondaryBackground
         }
         MessageLine {
             objectName: "resetInfoLine"
@@ -59,7 +59,7 @@ Page {
             objectName: "sendButton"
             text: "Send reset link"
             busy: page.viewModel.isBusy
-            onClicked: page.viewModel.doSend()
+            onTriggered: page.viewModel.doSend()
         }
         LinkButton {
             objectName: "resetBackLink"

@@ -106,7 +106,7 @@ StackView {
                     objectName: "signInButton"
                     text: "Sign In"
                     busy: navigation.viewModel.isBusy
-                    onClicked: navigation.viewModel.doLogin()
+                    onTriggered: navigation.viewModel.doLogin()
                 }
                 RowLayout {
                     Layout.leftMargin: 20

@@ -60,6 +60,7 @@ Page {
             InputField {
                 objectName: "signupPasswordField"
                 placeholderText: "Password (min 8 characters)"
+                accessibleName: "Password"  // the placeholder's hint reaches the description
                 echoMode: TextInput.Password
                 inputMethodHints: Qt.ImhSensitiveData | Qt.ImhNoPredictiveText
                 text: page.viewModel.password
@@ -86,7 +87,7 @@ Page {
                 objectName: "signUpButton"
                 text: "Sign Up"
                 busy: page.viewModel.isBusy
-                onClicked: page.viewModel.doSignup()
+                onTriggered: page.viewModel.doSignup()
             }
             LinkButton {
                 objectName: "signupBackLink"

@@ -16,7 +16,12 @@ NimboChatApp::NimboChatApp(QObject* parent) : QObject(parent), session_(new Sess
     UpdateChecker::shared().checkOnLaunch();
     CalendarSyncManager::registerBackgroundTask();
     connect(session_, &SessionStore::isLoggedInChanged, this, [this] {
-        if (!session_->isLoggedIn()) LearningSourceSwitches::shared().endSession();
+        LearningSourceSwitches& switches = LearningSourceSwitches::shared();
+        if (session_->isLoggedIn()) {
+            switches.beginSession();
+        } else {
+            switches.endSession();
+        }
     });
 }
 

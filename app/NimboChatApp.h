@@ -15,7 +15,8 @@ class NimboChatApp : public QObject {
 
 public:
     // In this order: creates the session store (signed out), starts one silent
-    // latest-version check, registers the background calendar sync.
+    // latest-version check, registers the background calendar sync. Each sign-in and
+    // sign-out then begins and ends the learning sources' session.
     explicit NimboChatApp(QObject* parent = nullptr);
     ~NimboChatApp() override;
 

@@ -140,6 +140,7 @@ Page {
                             background: Rectangle {
                                 radius: 7
                                 color: segment.checked ? Theme.separator : "transparent"
+                                FocusRing { shown: segment.visualFocus; anchors.margins: 1; radius: 7 }
                             }
                         }
                     }
@@ -153,8 +154,8 @@ Page {
                 implicitHeight: 48
                 topInset: 0
                 bottomInset: 0
-                enabled: !page.viewModel.isTriggering
-                onClicked: page.viewModel.onDeployTapped()
+                // Inert while triggering rather than disabled, so that it keeps the keyboard.
+                onClicked: if (!page.viewModel.isTriggering) page.viewModel.onDeployTapped()
                 Accessible.role: Accessible.Button
                 Accessible.name: page.viewModel.triggerLabel
                 contentItem: Item {
@@ -180,7 +181,8 @@ Page {
                     objectName: "triggerBackground"
                     radius: Theme.cornerRadius
                     color: page.viewModel.isProd ? Theme.red : Theme.accentGold
-                    opacity: trigger.enabled ? (trigger.down ? 0.8 : 1.0) : 0.6
+                    opacity: page.viewModel.isTriggering ? 0.6 : (trigger.down ? 0.8 : 1.0)
+                    FocusRing { shown: trigger.visualFocus }
                 }
             }
 

@@ -82,13 +82,20 @@ void CalendarSyncManager::cancelScheduled() {
     platform::BackgroundTaskScheduler::current().cancel(backgroundTaskIdentifier());
 }
 
-// The run stops when the task expires or when Calendar is switched off meanwhile.
+// Runs only for the account that switched Calendar on, while it is signed in; then it
+// first queues the next run. The run stops when the task expires, when Calendar is
+// switched off meanwhile or when the session ends.
 void CalendarSyncManager::handleBackgroundRefresh(std::shared_ptr<platform::BackgroundTask> task) {
+    LearningSourceSwitches& switches = LearningSourceSwitches::shared();
+    if (!switches.isCalendarOwnerSignedIn()) {
+        task->setTaskCompleted(true);
+        return;
+    }
     scheduleNext();
     auto stop = std::make_shared<std::stop_source>();
     const auto stopWithSwitch = [stop] { stop->request_stop(); };
     auto switchedOff = std::make_shared<std::stop_callback<decltype(stopWithSwitch)>>(
-        LearningSourceSwitches::shared().collectionToken(QStringLiteral("calendar")), stopWithSwitch);
+        switches.collectionToken(QStringLiteral("calendar")), stopWithSwitch);
     runAsync(
         QCoreApplication::instance(), [token = stop->get_token()] { runOnce(token); },
         [task, switchedOff](Outcome<void>) { task->setTaskCompleted(true); });

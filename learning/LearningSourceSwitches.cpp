@@ -3,6 +3,7 @@
 #include "learning/CalendarSyncManager.h"
 #include "learning/LearningSourcesApi.h"
 #include "learning/LocationPermissionDelegate.h"
+#include "api/NimboApi.h"
 #include "platform/async/Async.h"
 #include "platform/device/KeyValueStore.h"
 
@@ -16,6 +17,16 @@ using platform::Permission;
 using platform::PermissionCenter;
 using platform::PermissionStatus;
 
+const QString kCalendar = QStringLiteral("calendar");
+
+// The signed-in account's e-mail from the user record; "" when it cannot be had. Blocks.
+QString signedInEmail() {
+    try {
+        return QString::fromStdString(api::NimboApi::shared().fetchMe().email);
+    } catch (const std::exception&) {
+        return {};
+    }
+}
 }  // namespace
 
 LearningSourceSwitches::LearningSourceSwitches(QObject* parent)
@@ -102,36 +113,70 @@ void LearningSourceSwitches::connectWithPermission(const LearningSourceCategory&
     });
 }
 
-// Every step after an await first checks that the category was not switched off meanwhile.
+// Every step after an await first checks that the category was not switched off
+// meanwhile (or the session ended). Calendar also learns whose it is: the account
+// signed in now, as the user record names it; without one nothing is uploaded.
 void LearningSourceSwitches::finishConnect(const LearningSourceCategory& category, const Say& show) {
     setToggle(category.id, true);
     const std::stop_token stop = collectionToken(category.id);
     const bool isCalendar = category.permissionKind == Kind::calendar;
-    runAsync(this, [id = category.id] { LearningSourcesApi::connect(id); },
-             [this, show, stop, isCalendar, name = category.displayName](Outcome<void>) {
-                 if (stop.stop_requested()) return;
-                 show(name + QStringLiteral(" connected."));
-                 if (!isCalendar) return;
-                 runAsync(this, [stop] { CalendarSyncManager::runOnce(stop); }, [stop](Outcome<void>) {
-                     if (!stop.stop_requested()) CalendarSyncManager::scheduleNext();
-                 });
-             });
+    runAsync(
+        this,
+        [id = category.id, isCalendar] {
+            LearningSourcesApi::connect(id);
+            return isCalendar ? signedInEmail() : QString();
+        },
+        [this, show, stop, isCalendar, name = category.displayName](Outcome<QString> account) {
+            if (stop.stop_requested()) return;
+            show(name + QStringLiteral(" connected."));
+            if (!isCalendar) return;
+            account_ = account.ok() ? account.value() : QString();
+            platform::KeyValueStore::current().setString(calendarOwnerKey(), account_);
+            if (account_.isEmpty()) return;
+            runAsync(this, [stop] { CalendarSyncManager::runOnce(stop); }, [stop](Outcome<void>) {
+                if (!stop.stop_requested()) CalendarSyncManager::scheduleNext();
+            });
+        });
 }
 
 void LearningSourceSwitches::turnOff(const LearningSourceCategory& category) {
     setToggle(category.id, false);
-    if (category.permissionKind == Kind::calendar) CalendarSyncManager::cancelScheduled();
+    if (category.permissionKind == Kind::calendar) {
+        CalendarSyncManager::cancelScheduled();
+        platform::KeyValueStore::current().setString(calendarOwnerKey(), {});
+    }
     const auto running = collection_.find(category.id);
     if (running == collection_.end()) return;
     running->second.request_stop();
     collection_.erase(running);  // a later turn-on starts afresh
 }
 
+void LearningSourceSwitches::beginSession() {
+    if (isSignedIn_) return;
+    isSignedIn_ = true;
+    if (!isOn(kCalendar) || platform::KeyValueStore::current().stringForKey(calendarOwnerKey()).isEmpty()) return;
+    runAsync(this, signedInEmail, [this, session = session_.get_token()](Outcome<QString> account) {
+        if (session.stop_requested()) return;
+        account_ = account.ok() ? account.value() : QString();
+        if (isCalendarOwnerSignedIn()) CalendarSyncManager::scheduleNext();
+    });
+}
+
 void LearningSourceSwitches::endSession() {
+    if (isSignedIn_) CalendarSyncManager::cancelScheduled();
+    isSignedIn_ = false;
+    account_.clear();
     session_.request_stop();
     session_ = {};
     for (auto& [id, running] : collection_) running.request_stop();
     collection_.clear();
+}
+
+QString LearningSourceSwitches::calendarOwnerKey() { return QStringLiteral("calendar_sync_account"); }
+
+bool LearningSourceSwitches::isCalendarOwnerSignedIn() const {
+    return isSignedIn_ && isOn(kCalendar) && !account_.isEmpty() &&
+           platform::KeyValueStore::current().stringForKey(calendarOwnerKey()) == account_;
 }
 
 void LearningSourceSwitches::requestAccess(Kind kind, std::function<void(bool)> done) {

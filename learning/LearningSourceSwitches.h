@@ -5,7 +5,11 @@
 // scheduled) even when the screen that started it is gone; only its toast needs that
 // screen. Switching a category off, or the session ending, wins over work in flight:
 // nothing started before that moment uploads, reschedules or shows afterwards.
-// UI thread only.
+//
+// Calendar data goes only to the account that switched Calendar on (its e-mail from
+// the user record, kept beside the switches), and only while that account is signed
+// in: the hourly refresh belongs to its session, ends with it, and resumes when the
+// same account signs in again. UI thread only.
 
 #include "learning/LearningSourceTypes.h"
 #include "platform/device/PermissionCenter.h"
@@ -42,10 +46,17 @@ public:
     void turnOff(const LearningSourceCategory& category);
     // Requested once category `id` is next switched off, or the session ends.
     std::stop_token collectionToken(const QString& id);
+    // A session began. Once its account is known (from the user record), the Calendar
+    // refresh resumes if that account switched Calendar on.
+    void beginSession();
     // The session ended: work started before stops where it is (no upload, reschedule
-    // or toast), and answers to prompts shown before connect nothing. Switches keep
-    // their stored values.
+    // or toast), the Calendar refresh is withdrawn, and answers to prompts shown before
+    // connect nothing. Switches keep their stored values.
     void endSession();
+    // Where the e-mail of the account that switched Calendar on is kept.
+    static QString calendarOwnerKey();
+    // Calendar is on, and the account that switched it on is the one signed in.
+    bool isCalendarOwnerSignedIn() const;
 
     // The operating-system permission a category kind asks for, if any, and its name.
     static std::optional<platform::Permission> permissionFor(LearningSourcePermissionKind kind);
@@ -69,6 +80,8 @@ private:
 
     std::map<QString, std::stop_source> collection_;
     std::stop_source session_;
+    bool isSignedIn_ = false;
+    QString account_;  // the signed-in account's e-mail, once known
     LocationPermissionDelegate* locationManagerDelegate_;
 };
 

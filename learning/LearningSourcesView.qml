@@ -174,6 +174,7 @@ Page {
                                     radius: height / 2
                                     color: toggle.pressed ? "#E5E5EA" : "#FFFFFF"
                                 }
+                                FocusRing { shown: toggle.visualFocus; radius: height / 2 + 3 }
                             }
                             onClicked: page.viewModel.setSwitch(row.index, !row.isOn)
                             Accessible.role: Accessible.CheckBox

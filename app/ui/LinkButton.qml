@@ -42,6 +42,10 @@ Item {
             anchors.verticalCenter: parent.verticalCenter
         }
     }
+    FocusRing {
+        shown: control.activeFocus
+        radius: 6
+    }
     TapHandler {
         id: tap
         onTapped: control.clicked()

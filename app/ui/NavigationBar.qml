@@ -22,6 +22,7 @@ ToolBar {
         Accessible.role: Accessible.Button
         Accessible.name: "Back"
         onClicked: bar.back()
+        FocusRing { shown: backButton.visualFocus; radius: 8 }
         contentItem: Row {
             spacing: 0
             SymbolIcon { name: "chevron.left"; size: 28; color: Theme.accentGold; anchors.verticalCenter: parent.verticalCenter }

@@ -4,13 +4,15 @@ import QtQuick.Controls.Material
 import QtQuick.Layouts
 
 // Full-width gold button with black text; shows a small black spinner before its
-// label while `busy`, and is disabled while busy.
+// label while `busy`. Activating it emits triggered(), except while busy: then it
+// does nothing, yet keeps the keyboard (disabling it would drop the focus to nowhere).
 Button {
     id: control
     property bool busy: false
+    signal triggered()
 
     Layout.fillWidth: true
-    enabled: !busy
+    onClicked: if (!busy) triggered()
     implicitHeight: 48
     Accessible.role: Accessible.Button
     Accessible.name: text
@@ -47,5 +49,6 @@ Button {
         radius: Theme.cornerRadius
         color: Theme.accentGold
         opacity: control.down ? 0.8 : 1.0
+        FocusRing { shown: control.visualFocus }
     }
 }

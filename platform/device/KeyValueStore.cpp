@@ -23,6 +23,16 @@ bool FileKeyValueStore::boolForKey(const QString& key) const { return file_->val
 
 void FileKeyValueStore::setBool(const QString& key, bool value) { file_->insert(key, value); }
 
+QString FileKeyValueStore::stringForKey(const QString& key) const { return file_->value(key).toString(); }
+
+void FileKeyValueStore::setString(const QString& key, const QString& value) {
+    if (value.isEmpty()) {
+        file_->remove(key);
+    } else {
+        file_->insert(key, value);
+    }
+}
+
 void FileKeyValueStore::flush() { file_->flush(); }
 
 }  // namespace nimbo::platform

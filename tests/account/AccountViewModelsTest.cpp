@@ -1,10 +1,12 @@
-// The sign-in, sign-up and password-reset view models against scripted servers.
+// The sign-in, sign-up and password-reset view models against scripted servers, and
+// the sign-in screen walked by keyboard.
 #include "account/ForgotPasswordViewModel.h"
 #include "account/LoginViewModel.h"
 #include "account/SignupViewModel.h"
 #include "api/Json.h"
 #include "app/session/SessionStore.h"
 
+#include "KeyboardFocus.h"
 #include "TestEnvironment.h"
 
 #include <gtest/gtest.h>
@@ -138,6 +140,31 @@ TEST_F(AccountScreens, PasswordResetMessages) {
     waitIdle(vm);
     EXPECT_EQ(vm.infoMessage(), kNetworkText);
     EXPECT_EQ(body(0)["email"], "no-at-sign");
+}
+
+// Every stop shows where the keyboard is, and "Sign In" keeps it while it is busy.
+TEST_F(AccountScreens, SignInByKeyboardShowsTheFocusAndKeepsItOnTheBusyButton) {
+    production.on("POST", "/api/auth/local-login", ScriptedResponse{401, "{}", "application/json", {}, 600ms});
+    test::QmlScreen screen("import QtQuick\nimport Nimbo.Account\nItem { LoginView { anchors.fill: parent } }");
+    qobject_cast<QQuickItem*>(screen.find("emailField"))->forceActiveFocus(Qt::TabFocusReason);
+    test::type(screen, "ann@acme.io");
+    EXPECT_EQ(test::press(screen, Qt::Key_Tab), "passwordField");
+    test::type(screen, "pw");
+    for (const char* stop : {"signInButton", "forgotLink", "signupLink"}) {
+        EXPECT_EQ(test::press(screen, Qt::Key_Tab), stop);
+        EXPECT_TRUE(test::showsFocusRing(screen)) << stop;
+    }
+    test::press(screen, Qt::Key_Backtab);
+    EXPECT_EQ(test::press(screen, Qt::Key_Backtab), "signInButton");
+    EXPECT_EQ(test::press(screen, Qt::Key_Space), "signInButton");  // busy now
+    EXPECT_TRUE(test::showsFocusRing(screen));
+    screen.render("sign-in-keyboard");
+    test::press(screen, Qt::Key_Return);  // while busy: nothing more is sent
+    ASSERT_TRUE(test::waitUntil([&] { return screen.isShown("errorLine"); }));
+    EXPECT_EQ(test::focusedName(screen), "signInButton");
+    EXPECT_EQ(production.requestCount(), 1u);
+    test::press(screen, Qt::Key_Space);  // and it starts the next attempt
+    ASSERT_TRUE(test::waitUntil([&] { return production.requestCount() == 2; }));
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include "api/Json.h"
 
+#include "KeyboardFocus.h"
 #include "QmlScreen.h"
 #include "TestEnvironment.h"
 
@@ -80,6 +81,29 @@ TEST(DeployScreen, LockNoticePickerTintTriggerErrorWaitingAndCards) {
     EXPECT_EQ(screen.find("runCards")->property("count").toInt(), 1);
     EXPECT_TRUE(screen.warnings().isEmpty()) << screen.warnings().join('\n').toStdString();
     screen.render("deploy");
+}
+
+// The picker and the trigger show where the keyboard is; the trigger keeps it while it runs.
+TEST(DeployScreen, ByKeyboardTheFocusIsDrawnAndStaysOnTheRunningTrigger) {
+    test::resetServers();
+    test::ScriptedServer& production = test::productionServer();
+    production.on("GET", "/api/auth/me", ScriptedResponse{200, R"({"isSuperAdmin":true})"});
+    production.on("POST", "/api/superadmin/deploy", ScriptedResponse{200, R"({"triggered":false})", "application/json", {}, 600ms});
+    test::QmlScreen screen(kScreen);
+    ASSERT_TRUE(test::waitUntil([&] { return screen.isShown("deployBody"); }));
+    qobject_cast<QQuickItem*>(screen.find("environment_test"))->forceActiveFocus(Qt::TabFocusReason);
+    EXPECT_TRUE(test::showsFocusRing(screen));
+    EXPECT_EQ(test::press(screen, Qt::Key_Tab), "environment_prod");
+    EXPECT_TRUE(test::showsFocusRing(screen));
+    EXPECT_EQ(test::press(screen, Qt::Key_Tab), "triggerButton");
+    EXPECT_TRUE(test::showsFocusRing(screen));
+    EXPECT_EQ(test::press(screen, Qt::Key_Space), "triggerButton");  // triggering now
+    test::press(screen, Qt::Key_Space);  // nothing more is sent meanwhile
+    EXPECT_TRUE(test::showsFocusRing(screen));
+    ASSERT_TRUE(test::waitUntil([&] { return screen.isShown("errorLine"); }));
+    EXPECT_EQ(test::focusedName(screen), "triggerButton");
+    const auto sent = production.requests();
+    EXPECT_EQ(std::count_if(sent.begin(), sent.end(), [](const auto& r) { return r.method == "POST"; }), 1);
 }
 
 }  // namespace

@@ -24,7 +24,10 @@ using Status = platform::PermissionStatus;
 struct MemoryKeyValueStore final : platform::KeyValueStore {
     bool boolForKey(const QString& key) const override { return values.count(key) && values.at(key); }
     void setBool(const QString& key, bool value) override { values[key] = value; }
+    QString stringForKey(const QString& key) const override { return texts.count(key) ? texts.at(key) : QString(); }
+    void setString(const QString& key, const QString& value) override { value.isEmpty() ? void(texts.erase(key)) : void(texts[key] = value); }
     std::map<QString, bool> values;
+    std::map<QString, QString> texts;
 };
 
 // Records "submit" and "cancel"; launch() runs the registered work.

@@ -41,19 +41,26 @@ protected:
     void reset() {
         test::resetServers();
         production.onAnything(test::ScriptedResponse{200, "{}"});
+        production.on("GET", "/api/auth/me", test::ScriptedResponse{200, R"({"email":"ann@acme.io"})"});
+    }
+    // The learning-source requests (the user record aside).
+    std::vector<test::RecordedRequest> sent() const {
+        std::vector<test::RecordedRequest> out;
+        for (const auto& r : production.requests()) if (r.target != "/api/auth/me") out.push_back(r);
+        return out;
     }
     // The items of the last sync; `count` requests made in all.
     Json uploaded(size_t count = 1) {
-        EXPECT_EQ(production.requestCount(), count);
-        EXPECT_EQ(production.requests().at(count - 1).target, kBase + "calendar/sync");
-        return Json::parse(production.requests().at(count - 1).body)["items"];
+        EXPECT_EQ(sent().size(), count);
+        EXPECT_EQ(sent().at(count - 1).target, kBase + "calendar/sync");
+        return Json::parse(sent().at(count - 1).body)["items"];
     }
     static std::string at(const Json& item, const char* key) { return item[key].get<std::string>(); }
     static QVariant cell(const VM& vm, const QString& id, int role) { return vm.data(vm.index(test::rowOf(id)), role); }
     static void turn(VM& vm, const QString& id, bool on) { vm.setSwitch(test::rowOf(id), on); }
     std::vector<std::string> targets() const {
         std::vector<std::string> out;
-        for (const auto& r : production.requests()) out.push_back(r.target);
+        for (const auto& r : sent()) out.push_back(r.target);
         return out;
     }
     test::ScriptedServer& production = test::productionServer();
@@ -149,6 +156,10 @@ TEST_F(Learning, SyncTextsOfAnEvent) {
 
 TEST_F(Learning, BackgroundRunReschedulesAnHourAheadFirstAndAlwaysReportsSuccess) {
     writeCalendar({test::event("soon", now.addDays(1))});
+    store.setBool("learning_source_enabled_calendar", true);  // by the account signed in
+    store.setString(LearningSourceSwitches::calendarOwnerKey(), "ann@acme.io");
+    LearningSourceSwitches::shared().beginSession();
+    ASSERT_TRUE(test::waitUntil([] { return LearningSourceSwitches::shared().isCalendarOwnerSignedIn(); }));
     CalendarSyncManager::registerBackgroundTask();
     EXPECT_EQ(CalendarSyncManager::backgroundTaskIdentifier(), "app.nimbo.chat.calendar-sync");
     for (Status status : {Status::Denied, Status::Authorized}) {
@@ -199,7 +210,7 @@ TEST_F(Learning, APermissionAnswerAfterTheScreenIsGoneStillConnects) {
         vm.reset();
         permissions.answer(allow);
         EXPECT_TRUE(stored(id));
-        ASSERT_TRUE(test::waitUntil([&] { return production.requestCount() > 0; }));
+        ASSERT_TRUE(test::waitUntil([&] { return !sent().empty(); }));
         EXPECT_EQ(targets().front(), kBase + id.toStdString() + "/connect");
     }
     // Calendar goes on to its first sync, then schedules the next run an hour ahead.
@@ -215,18 +226,18 @@ TEST_F(Learning, SwitchingOffWinsOverWorkInFlight) {
     production.on("POST", kBase + "network/connect", test::ScriptedResponse{200, "{}", "application/json", {}, 300ms});
     VM vm;
     turn(vm, "calendar", true);
-    ASSERT_TRUE(test::waitUntil([&] { return production.requestCount() == 2; }));  // the first upload is held
+    ASSERT_TRUE(test::waitUntil([&] { return sent().size() == 2; }));  // the first upload is held
     turn(vm, "calendar", false);
     turn(vm, "network", true);  // and its connect is held
     turn(vm, "network", false);
     test::spinFor(1500ms);
     EXPECT_EQ(scheduler.whats, (std::vector<QString>{"cancel"}));  // nothing rescheduled
-    EXPECT_EQ(production.requestCount(), 3u);
+    EXPECT_EQ(sent().size(), 3u);
     EXPECT_EQ(vm.toastMessage(), "Calendar connected.");  // and nothing shown for the network
 
     // The session ending stops what it started in the same way, and keeps the switch.
     turn(vm, "calendar", true);
-    ASSERT_TRUE(test::waitUntil([&] { return production.requestCount() == 5; }));  // the upload is held again
+    ASSERT_TRUE(test::waitUntil([&] { return sent().size() == 5; }));  // the upload is held again
     LearningSourceSwitches::shared().endSession();
     test::spinFor(1500ms);
     EXPECT_TRUE(stored("calendar"));
@@ -342,6 +353,10 @@ TEST_F(Learning, DrawnAndWalkedByMouseAndKeyboard) {
     tap("switch_messages");
     ASSERT_TRUE(shown("toast"));
     screen.render("learning-toast");
+    item("switch_email")->forceActiveFocus(Qt::TabFocusReason);  // the keyboard's place is drawn
+    const QQuickItem* ring = drawn(item("switch_email"), "focusRing");
+    EXPECT_TRUE(ring && ring->isVisible());
+    screen.render("learning-keyboard");
 
     // The prompt takes the keyboard: Tab goes round its three buttons and Space answers it.
     tap("switch_photos");
