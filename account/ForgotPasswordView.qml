@@ -59,7 +59,7 @@ Page {
             objectName: "sendButton"
             text: "Send reset link"
             busy: page.viewModel.isBusy
-            onTriggered: page.viewModel.doSend()
+            onClicked: page.viewModel.doSend()
         }
         LinkButton {
             objectName: "resetBackLink"

@@ -106,7 +106,7 @@ StackView {
                     objectName: "signInButton"
                     text: "Sign In"
                     busy: navigation.viewModel.isBusy
-                    onTriggered: navigation.viewModel.doLogin()
+                    onClicked: navigation.viewModel.doLogin()
                 }
                 RowLayout {
                     Layout.leftMargin: 20

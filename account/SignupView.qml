@@ -87,7 +87,7 @@ Page {
                 objectName: "signUpButton"
                 text: "Sign Up"
                 busy: page.viewModel.isBusy
-                onTriggered: page.viewModel.doSignup()
+                onClicked: page.viewModel.doSignup()
             }
             LinkButton {
                 objectName: "signupBackLink"

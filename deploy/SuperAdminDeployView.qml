@@ -154,8 +154,11 @@ Page {
                 implicitHeight: 48
                 topInset: 0
                 bottomInset: 0
-                // Inert while triggering rather than disabled, so that it keeps the keyboard.
-                onClicked: if (!page.viewModel.isTriggering) page.viewModel.onDeployTapped()
+                readonly property FocusHandOff handOff: FocusHandOff {
+                    control: trigger
+                    disabled: page.viewModel.isTriggering
+                }
+                onClicked: page.viewModel.onDeployTapped()
                 Accessible.role: Accessible.Button
                 Accessible.name: page.viewModel.triggerLabel
                 contentItem: Item {
@@ -181,7 +184,7 @@ Page {
                     objectName: "triggerBackground"
                     radius: Theme.cornerRadius
                     color: page.viewModel.isProd ? Theme.red : Theme.accentGold
-                    opacity: page.viewModel.isTriggering ? 0.6 : (trigger.down ? 0.8 : 1.0)
+                    opacity: trigger.enabled ? (trigger.down ? 0.8 : 1.0) : 0.6
                     FocusRing { shown: trigger.visualFocus }
                 }
             }

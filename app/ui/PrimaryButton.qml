@@ -4,15 +4,13 @@ import QtQuick.Controls.Material
 import QtQuick.Layouts
 
 // Full-width gold button with black text; shows a small black spinner before its
-// label while `busy`. Activating it emits triggered(), except while busy: then it
-// does nothing, yet keeps the keyboard (disabling it would drop the focus to nowhere).
+// label while `busy`, and is disabled while busy (handing the keyboard back, if it has it).
 Button {
     id: control
     property bool busy: false
-    signal triggered()
 
     Layout.fillWidth: true
-    onClicked: if (!busy) triggered()
+    readonly property FocusHandOff handOff: FocusHandOff { control: control; disabled: control.busy }
     implicitHeight: 48
     Accessible.role: Accessible.Button
     Accessible.name: text
