@@ -2,6 +2,7 @@
 
 #include "api/NimboApi.h"
 #include "app/ui/Assign.h"
+#include "chat/history/HistoryAsync.h"
 #include "platform/async/Async.h"
 #include "platform/url/UrlOpener.h"
 
@@ -43,7 +44,18 @@ std::string onDeviceTestOutcome(OnDeviceModel& model) {
 
 }  // namespace
 
-ChatViewModel::ChatViewModel(QObject* parent) : QObject(parent), onDevice_(OnDeviceModel::device()) {}
+ChatViewModel::ChatViewModel(QObject* parent) : QObject(parent), onDevice_(OnDeviceModel::device()) {
+    connect(&messages_, &QAbstractItemModel::rowsInserted, this,
+            [this](const QModelIndex&, int first, int last) { recordAppended(first, last); });
+}
+
+// Every entry shown goes to the chats database as it appears.
+void ChatViewModel::recordAppended(int first, int last) {
+    for (int row = first; row <= last; ++row) {
+        const ChatMessage& message = messages_.messages()[static_cast<std::size_t>(row)];
+        recorder_.entryAppended(message.role.toStdString(), message.content.toStdString(), conversationId_);
+    }
+}
 
 void ChatViewModel::setInputText(const QString& value) {
     const bool couldSend = canSend();
@@ -82,6 +94,13 @@ void ChatViewModel::append(const QString& role, const QString& content) {
     messages_.append(ChatMessage(role, content));
 }
 
+// An assistant entry for `conversation`: shown when it is on screen, else only kept with it.
+void ChatViewModel::appendFor(const std::string& conversation, const QString& content,
+                              const std::optional<std::string>& serverId) {
+    if (conversation == recorder_.conversation()) return append(kAssistant, content);
+    recorder_.entryForConversation(conversation, kAssistant.toStdString(), content.toStdString(), serverId);
+}
+
 void ChatViewModel::signOut() {
     if (session_) session_->setIsLoggedIn(false);
 }
@@ -97,8 +116,13 @@ void ChatViewModel::loadMe() {
         this, [] { return api::NimboApi::shared().fetchMe(); },
         [this](Outcome<api::NimboMe> outcome) {
             if (outcome.ok()) {
-                if (assignIfChanged(headerSubtitle_, QString::fromStdString(outcome.value().email)))
-                    emit headerSubtitleChanged();
+                const QString email = QString::fromStdString(outcome.value().email);
+                if (assignIfChanged(headerSubtitle_, email)) emit headerSubtitleChanged();
+                const std::string account = email.trimmed().toLower().toStdString();
+                if (!account.empty() && account != recorder_.account()) {
+                    recorder_.setAccount(account);
+                    emit accountKeyChanged();
+                }
                 return;
             }
             const auto error = api::asNimboApiError(outcome.error());
@@ -138,12 +162,13 @@ void ChatViewModel::sendMessage() {
         [message = text.toStdString(), history = messages_.historyBeforeLast(maxHistoryTurns), conversationId = conversationId_] {
             return api::NimboApi::shared().sendChat(message, history, conversationId);
         },
-        [this](Outcome<api::NimboChatResponse> outcome) {
+        [this, conversation = recorder_.conversation()](Outcome<api::NimboChatResponse> outcome) {
             setTyping(false);
             if (outcome.ok()) {
                 const api::NimboChatResponse& response = outcome.value();
-                if (response.conversationId) conversationId_ = response.conversationId;
-                append(kAssistant, QString::fromStdString(response.reply));
+                if (conversation == recorder_.conversation() && response.conversationId)
+                    conversationId_ = response.conversationId;
+                appendFor(conversation, QString::fromStdString(response.reply), response.conversationId);
                 return;
             }
             const auto error = api::asNimboApiError(outcome.error());
@@ -152,8 +177,41 @@ void ChatViewModel::sendMessage() {
                 return;
             }
             const std::string description = error ? error->errorDescription() : std::string();
-            append(kAssistant,
-                   kNoticePrefix + (description.empty() ? kSomethingWentWrong : QString::fromStdString(description)));
+            appendFor(conversation,
+                      kNoticePrefix + (description.empty() ? kSomethingWentWrong : QString::fromStdString(description)));
+        });
+}
+
+void ChatViewModel::switchConversation(std::vector<ChatMessage> messages, std::optional<std::string> conversationId) {
+    ++opening_;
+    setTyping(false);
+    conversationId_ = std::move(conversationId);
+    messages_.reset(std::move(messages));
+}
+
+void ChatViewModel::startNewChat() {
+    recorder_.startNew();
+    switchConversation({}, std::nullopt);
+    greet();
+}
+
+void ChatViewModel::openConversation(const QString& conversationId) {
+    if (recorder_.account().empty()) return;
+    const int request = ++opening_;
+    history::queryHistory(
+        recorder_.history(), this,
+        [account = recorder_.account(), id = conversationId.toStdString()](history::HistoryDatabase& db) {
+            return db.conversation(account, id);
+        },
+        [this, request](Outcome<std::optional<history::StoredConversation>> found) {
+            if (request != opening_ || !found.ok() || !found.value()) return;
+            const history::StoredConversation& stored = *found.value();
+            std::vector<ChatMessage> messages;
+            messages.reserve(stored.entries.size());
+            for (const history::StoredEntry& entry : stored.entries)
+                messages.emplace_back(QString::fromStdString(entry.role), QString::fromStdString(entry.content));
+            recorder_.continueStored(stored.id);
+            switchConversation(std::move(messages), stored.serverId);
         });
 }
 

@@ -6,6 +6,7 @@
 #include "chat/ChatMessageModel.h"
 #include "chat/OnDeviceModel.h"
 #include "chat/UpdateChecker.h"
+#include "chat/history/TranscriptRecorder.h"
 
 #include <QObject>
 #include <QPointer>
@@ -32,6 +33,8 @@ class ChatViewModel : public QObject {
     Q_PROPERTY(bool showSuperAdminDeploy READ showSuperAdminDeploy WRITE setShowSuperAdminDeploy NOTIFY showSuperAdminDeployChanged)
     Q_PROPERTY(bool showCredits READ showCredits WRITE setShowCredits NOTIFY showCreditsChanged)
     Q_PROPERTY(nimbo::SessionStore* session READ session WRITE setSession NOTIFY sessionChanged)
+    // The signed-in account whose chats are kept (empty until the user record arrives).
+    Q_PROPERTY(QString accountKey READ accountKey NOTIFY accountKeyChanged)
 
 public:
     static constexpr std::size_t maxHistoryTurns = 20;
@@ -62,6 +65,17 @@ public:
     // The on-device model the hidden test talks to (the device's unless replaced).
     void setOnDeviceModel(std::shared_ptr<OnDeviceModel> model) { onDevice_ = std::move(model); }
 
+    QString accountKey() const { return QString::fromStdString(recorder_.account()); }
+    // The local id of the conversation on screen.
+    QString conversationKey() const { return QString::fromStdString(recorder_.conversation()); }
+    // Where the transcript is kept (the app's chats database unless replaced, for tests).
+    void setHistory(std::function<history::ChatHistory&()> history) { recorder_ = history::TranscriptRecorder(std::move(history)); }
+
+    // A fresh conversation with the greeting; the one on screen stays stored.
+    Q_INVOKABLE void startNewChat();
+    // Shows a stored conversation and continues it (its history and server id go with the next send).
+    Q_INVOKABLE void openConversation(const QString& conversationId);
+
     // Each time the screen becomes visible: loadMe(), greet(), checkForUpdate().
     Q_INVOKABLE void onAppear();
     Q_INVOKABLE void loadMe();
@@ -85,12 +99,18 @@ signals:
     void showSuperAdminDeployChanged();
     void showCreditsChanged();
     void sessionChanged();
+    void accountKeyChanged();
 
 private:
     void append(const QString& role, const QString& content);
     void setTyping(bool value);
     void presentUpdate(const AvailableUpdate& update);
     void signOut();
+    void recordAppended(int first, int last);
+    void appendFor(const std::string& conversation, const QString& content,
+                   const std::optional<std::string>& serverId = std::nullopt);
+    // Replaces the conversation on screen (a late reply of the old one is kept with it).
+    void switchConversation(std::vector<ChatMessage> messages, std::optional<std::string> conversationId);
 
     ChatMessageModel messages_;
     QString inputText_;
@@ -104,6 +124,8 @@ private:
     bool showCredits_ = false;
     QPointer<SessionStore> session_;
     std::shared_ptr<OnDeviceModel> onDevice_;
+    history::TranscriptRecorder recorder_;
+    int opening_ = 0;  // the latest openConversation(); older ones are dropped
 };
 
 }  // namespace nimbo
