@@ -199,7 +199,7 @@ void ChatViewModel::openConversation(const QString& conversationId) {
     if (recorder_.account().empty()) return;
     const int request = ++opening_;
     history::queryHistory(
-        recorder_.history(), this,
+        history::ChatHistory::shared(), this,
         [account = recorder_.account(), id = conversationId.toStdString()](history::HistoryDatabase& db) {
             return db.conversation(account, id);
         },

@@ -68,8 +68,6 @@ public:
     QString accountKey() const { return QString::fromStdString(recorder_.account()); }
     // The local id of the conversation on screen.
     QString conversationKey() const { return QString::fromStdString(recorder_.conversation()); }
-    // Where the transcript is kept (the app's chats database unless replaced, for tests).
-    void setHistory(std::function<history::ChatHistory&()> history) { recorder_ = history::TranscriptRecorder(std::move(history)); }
 
     // A fresh conversation with the greeting; the one on screen stays stored.
     Q_INVOKABLE void startNewChat();

@@ -19,10 +19,10 @@ QString previewMarkup(const std::string& text) {
 QString lastActiveText(const QDateTime& when, const QDateTime& now) {
     const qint64 days = when.date().daysTo(now.date());
     const QLocale locale;
-    if (days <= 0) return locale.toString(when.time(), QLocale::ShortFormat);
+    if (days <= 0) return when.time().toString(QStringLiteral("HH:mm"));
     if (days == 1) return QStringLiteral("Yesterday");
     if (days < 7) return locale.dayName(when.date().dayOfWeek(), QLocale::LongFormat);
-    return locale.toString(when.date(), QLocale::ShortFormat);
+    return locale.toString(when.date(), QStringLiteral("d MMM yyyy"));
 }
 
 int ChatsListModel::rowCount(const QModelIndex& parent) const {
@@ -48,6 +48,7 @@ QHash<int, QByteArray> ChatsListModel::roleNames() const {
 }
 
 void ChatsListModel::reset(std::vector<history::ConversationSummary> rows) {
+    if (rows == rows_) return;  // the rows (and an open menu of one) stay as they are
     beginResetModel();
     rows_ = std::move(rows);
     endResetModel();

@@ -102,7 +102,7 @@ Page {
                 }
                 onExportAsked: {
                     page.chosenId = conversationId
-                    exportDialog.currentFile = "file:" + page.viewModel.suggestedFileName(title)
+                    exportDialog.selectedFile = page.viewModel.suggestedFile(title)
                     exportDialog.open()
                 }
                 Keys.onReturnPressed: page.openRequested(conversationId)
@@ -144,35 +144,33 @@ Page {
             Accessible.name: text
         }
 
-        Switch {
-            id: keepSwitch
-            objectName: "keepSwitch"
+        RowLayout {
             Layout.fillWidth: true
             Layout.leftMargin: Theme.padding
-            Layout.rightMargin: 8
-            text: "Keep chats on this device"
-            // The view model holds the value; turning it off asks first.
-            checkable: false
-            checked: page.viewModel.keepChats
-            LayoutMirroring.enabled: true  // the label on the left, the switch on the right
-            contentItem: Label {
+            Layout.rightMargin: Theme.padding
+            Label {
+                Layout.fillWidth: true
                 textFormat: Text.PlainText
                 text: keepSwitch.text
                 font: Theme.body
                 color: Theme.primaryText
-                verticalAlignment: Text.AlignVCenter
-                leftPadding: keepSwitch.indicator.width + 8
-                LayoutMirroring.enabled: false
-                horizontalAlignment: Text.AlignLeft
             }
-            onClicked: {
-                if (page.viewModel.keepChats) keepDialog.open()
-                else page.viewModel.keepChats = true
+            ToggleSwitch {
+                id: keepSwitch
+                objectName: "keepSwitch"
+                text: "Keep chats on this device"
+                // The view model holds the value; turning it off asks first.
+                checkable: false
+                checked: page.viewModel.keepChats
+                onClicked: {
+                    if (page.viewModel.keepChats) keepDialog.open()
+                    else page.viewModel.keepChats = true
+                }
+                Accessible.role: Accessible.CheckBox
+                Accessible.name: text
+                Accessible.checkable: true
+                Accessible.checked: page.viewModel.keepChats
             }
-            Accessible.role: Accessible.CheckBox
-            Accessible.name: text
-            Accessible.checkable: true
-            Accessible.checked: page.viewModel.keepChats
         }
 
         Button {

@@ -5,6 +5,8 @@
 #include "chat/history/MarkdownExport.h"
 #include "platform/files/AppPaths.h"
 
+#include <QStandardPaths>
+
 #include <filesystem>
 #include <optional>
 
@@ -23,8 +25,6 @@ struct Listing {
 }  // namespace
 
 ChatsViewModel::ChatsViewModel(QObject* parent) : QObject(parent) {}
-
-history::ChatHistory& ChatsViewModel::history() { return history_ ? *history_ : history::ChatHistory::shared(); }
 
 void ChatsViewModel::setAccount(const QString& value) {
     if (!assignIfChanged(account_, value)) return;
@@ -48,7 +48,7 @@ void ChatsViewModel::refresh() {
     if (account_.isEmpty()) return;
     const int request = ++*latest_;
     queryHistory(
-        history(), this,
+        history::ChatHistory::shared(), this,
         [account = account_.toStdString(), text = searchText_.trimmed().toStdString(), latest = latest_,
          request](HistoryDatabase& db) -> std::optional<Listing> {
             if (*latest != request) return std::nullopt;
@@ -62,8 +62,8 @@ void ChatsViewModel::refresh() {
             rows_.reset(std::move(listing.rows));
             if (assignIfChanged(storedCount_, listing.count)) emit storedCountChanged();
             if (assignIfChanged(keepChats_, listing.keep)) emit keepChatsChanged();
-            if (history().takeSetAsideNotice()) notice_ = kSetAside;
-            const QString notice = notice_ == kSetAside ? kSetAside : history().isSaving() ? QString() : kNotSaving;
+            if (history::ChatHistory::shared().takeSetAsideNotice()) notice_ = kSetAside;
+            const QString notice = notice_ == kSetAside ? kSetAside : history::ChatHistory::shared().isSaving() ? QString() : kNotSaving;
             if (assignIfChanged(notice_, notice)) emit noticeChanged();
             if (assignIfChanged(isLoaded_, true)) emit isLoadedChanged();
         });
@@ -71,7 +71,7 @@ void ChatsViewModel::refresh() {
 
 void ChatsViewModel::changeThenRefresh(std::function<bool(HistoryDatabase&)> change) {
     if (account_.isEmpty()) return;
-    queryHistory(history(), this, std::move(change), [this](Outcome<bool>) { refresh(); });
+    queryHistory(history::ChatHistory::shared(), this, std::move(change), [this](Outcome<bool>) { refresh(); });
 }
 
 void ChatsViewModel::remove(const QString& conversationId) {
@@ -93,12 +93,14 @@ void ChatsViewModel::setKeepChats(bool value) {
     });
 }
 
-QString ChatsViewModel::suggestedFileName(const QString& title) const {
+QUrl ChatsViewModel::suggestedFile(const QString& title) const {
     QString name;
     for (const QChar c : title.left(60))
         name += c.isLetterOrNumber() || c == QLatin1Char(' ') || c == QLatin1Char('-') ? c : QLatin1Char('_');
     name = name.trimmed();
-    return (name.isEmpty() ? QStringLiteral("Chat") : name) + QStringLiteral(".md");
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    return QUrl::fromLocalFile(folder + QLatin1Char('/') + (name.isEmpty() ? QStringLiteral("Chat") : name) +
+                               QStringLiteral(".md"));
 }
 
 // Reads the conversation on the history's thread, then writes the file on a worker.
@@ -111,7 +113,7 @@ void ChatsViewModel::exportConversation(const QString& conversationId, const QUr
     }
     const std::filesystem::path target = file.toLocalFile().toStdString();
     queryHistory(
-        history(), this,
+        history::ChatHistory::shared(), this,
         [account = account_.toStdString(), id = conversationId.toStdString()](HistoryDatabase& db) {
             return db.conversation(account, id);
         },

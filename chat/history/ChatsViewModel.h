@@ -15,10 +15,6 @@
 
 namespace nimbo {
 
-namespace history {
-class ChatHistory;
-}
-
 class ChatsViewModel : public QObject {
     Q_OBJECT
     QML_ELEMENT
@@ -49,16 +45,13 @@ public:
     QString notice() const { return notice_; }
     QString exportMessage() const { return exportMessage_; }
 
-    // The database the screen reads (the app's own unless replaced, for tests).
-    void setHistory(history::ChatHistory* history) { history_ = history; }
-
     Q_INVOKABLE void refresh();
     Q_INVOKABLE void remove(const QString& conversationId);
     Q_INVOKABLE void removeAll();
     // Writes the conversation as Markdown to `file` (a local file URL), atomically.
     Q_INVOKABLE void exportConversation(const QString& conversationId, const QUrl& file);
-    // A file name to offer for the export: the title, made safe, with ".md".
-    Q_INVOKABLE QString suggestedFileName(const QString& title) const;
+    // The file to offer for the export: the title, made safe, with ".md", in the documents folder.
+    Q_INVOKABLE QUrl suggestedFile(const QString& title) const;
 
 signals:
     void accountChanged();
@@ -70,7 +63,6 @@ signals:
     void exportMessageChanged();
 
 private:
-    history::ChatHistory& history();
     void setExportMessage(const QString& value);
     void changeThenRefresh(std::function<bool(history::HistoryDatabase&)> change);
 
@@ -82,7 +74,6 @@ private:
     bool keepChats_ = true;
     QString notice_;
     QString exportMessage_;
-    history::ChatHistory* history_ = nullptr;
     // The newest list or search asked for; older answers are dropped.
     std::shared_ptr<std::atomic<int>> latest_ = std::make_shared<std::atomic<int>>(0);
 };

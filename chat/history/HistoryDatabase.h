@@ -52,6 +52,8 @@ struct ConversationSummary {
     std::string title;
     std::string preview;
     std::int64_t updatedMs = 0;
+
+    bool operator==(const ConversationSummary&) const = default;
 };
 
 inline constexpr const char* kMatchStart = "\xEE\x80\x80";  // U+E000

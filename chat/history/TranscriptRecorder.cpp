@@ -18,8 +18,7 @@ std::int64_t nowMs() {
     return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
 }
 
-TranscriptRecorder::TranscriptRecorder(std::function<ChatHistory&()> history)
-    : history_(std::move(history)), conversation_(newConversationId()) {}
+TranscriptRecorder::TranscriptRecorder() : conversation_(newConversationId()) {}
 
 void TranscriptRecorder::setAccount(const std::string& account) {
     if (account == account_) return;
@@ -52,14 +51,14 @@ void TranscriptRecorder::entryForConversation(const std::string& conversation, c
     if (conversation == conversation_) return entryAppended(role, content, serverId);
     // Only a conversation that was written gets more: the store adds to an existing one.
     if (account_.empty()) return;
-    history_().post([entry = NewEntry{account_, conversation, role, content, nowMs(), serverId}](HistoryDatabase& db) {
+    ChatHistory::shared().post([entry = NewEntry{account_, conversation, role, content, nowMs(), serverId}](HistoryDatabase& db) {
         if (db.conversation(entry.account, entry.conversation)) db.append({entry});
     });
 }
 
 void TranscriptRecorder::flush() {
     if (account_.empty() || !hasUserEntry_) return;
-    ChatHistory& history = history_();
+    ChatHistory& history = ChatHistory::shared();
     for (NewEntry& entry : waiting_) history.append(std::move(entry));
     waiting_.clear();
 }

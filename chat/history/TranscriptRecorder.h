@@ -1,12 +1,12 @@
 #pragma once
 // Hands the entries of the conversation on screen to the chats database as they
-// appear. Nothing is written before the account is known, nor while the conversation
+// appear (to the app's chats database, reached only once there is something to
+// write). Nothing is written before the account is known, nor while the conversation
 // holds no message from the person (a fresh screen with only the greeting is not
 // kept); what waited is written as soon as both hold. Used on the UI thread.
 
 #include "chat/history/ChatHistory.h"
 
-#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -15,11 +15,8 @@ namespace nimbo::history {
 
 class TranscriptRecorder {
 public:
-    // `history` gives the database to write to; the app's own by default, reached
-    // only once there is something to write.
-    explicit TranscriptRecorder(std::function<ChatHistory&()> history = &ChatHistory::shared);
+    TranscriptRecorder();
 
-    ChatHistory& history() const { return history_(); }
     const std::string& account() const { return account_; }
     void setAccount(const std::string& account);
     // The local id of the conversation on screen.
@@ -41,7 +38,6 @@ public:
 private:
     void flush();
 
-    std::function<ChatHistory&()> history_;
     std::string account_;
     std::string conversation_;
     bool hasUserEntry_ = false;
