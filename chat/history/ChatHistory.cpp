@@ -55,6 +55,12 @@ void ChatHistory::run() {
         lock.unlock();
         runBatch(batch, db);
         lock.lock();
+        if (queue_.empty() && (written_ += batch.size()) >= kCheckpointEvery) {  // idle: a good moment
+            written_ = 0;
+            lock.unlock();
+            db.checkpoint();
+            lock.lock();
+        }
         busy_ = false;
         if (queue_.empty()) idle_.notify_all();
     }

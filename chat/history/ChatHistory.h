@@ -45,6 +45,10 @@ private:
     void run();
     void runBatch(std::deque<std::variant<NewEntry, Job>>& batch, HistoryDatabase& db);
 
+    // Jobs run since the journal was last checkpointed, and how many make one due.
+    static constexpr std::size_t kCheckpointEvery = 200;
+    std::size_t written_ = 0;
+
     std::filesystem::path file_;
     std::mutex mutex_;
     std::condition_variable wake_;

@@ -4,9 +4,11 @@
 
 #include <sqlite3.h>
 
+#include <cctype>
 #include <stdexcept>
 #include <string_view>
 #include <system_error>
+#include <unordered_set>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -165,20 +167,79 @@ void deleteConversations(sqlite3* db, const char* where, const std::string& acco
 }
 }  // namespace
 
-std::string searchQuery(const std::string& text) {
-    constexpr std::size_t kMaxWords = 16;
-    std::string query;
-    std::size_t words = 0, at = 0;
-    while (words < kMaxWords) {
+namespace {
+constexpr std::size_t kMaxWords = 16;
+
+bool isWordByte(char c) {
+    const auto u = static_cast<unsigned char>(c);
+    return u >= 0x80 || std::isalnum(u);
+}
+
+std::string lowerAscii(std::string_view text) {
+    std::string lower(text);
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return lower;
+}
+}  // namespace
+
+std::vector<std::string> searchWords(const std::string& text) {
+    std::vector<std::string> words;
+    std::size_t at = 0;
+    while (words.size() < kMaxWords) {
         at = text.find_first_not_of(" \t\r\n", at);
         if (at == std::string::npos) break;
         const std::size_t end = std::min(text.find_first_of(" \t\r\n", at), text.size());
-        std::string word = "\"";
-        for (std::size_t i = at; i < end; ++i) word += text[i] == '"' ? std::string("\"\"") : std::string(1, text[i]);
-        query += (words++ ? " " : "") + word + "\"*";
+        words.push_back(text.substr(at, end - at));
         at = end;
     }
+    return words;
+}
+
+std::string searchQuery(const std::string& text) {
+    std::string query;
+    for (const std::string& word : searchWords(text)) {
+        query += query.empty() ? "\"" : " \"";
+        for (char c : word) query += c == '"' ? std::string("\"\"") : std::string(1, c);
+        query += "\"*";
+    }
     return query;
+}
+
+// The words around the first match, each word that starts like a searched one marked.
+std::string matchedPassage(const std::string& content, const std::vector<std::string>& searched) {
+    constexpr std::size_t kBefore = 4, kLength = 14;
+    std::vector<std::string> wanted;
+    for (const std::string& word : searched) {
+        std::string letters;
+        for (char c : word) if (isWordByte(c)) letters += c;
+        if (!letters.empty()) wanted.push_back(lowerAscii(letters));
+    }
+    struct Word { std::size_t begin, end; bool match; };
+    std::vector<Word> words;
+    for (std::size_t i = 0; i < content.size();) {
+        if (!isWordByte(content[i])) { ++i; continue; }
+        std::size_t end = i;
+        while (end < content.size() && isWordByte(content[end])) ++end;
+        const std::string lower = lowerAscii(std::string_view(content).substr(i, end - i));
+        bool match = false;
+        for (const std::string& w : wanted) match = match || lower.rfind(w, 0) == 0;
+        words.push_back({i, end, match});
+        i = end;
+    }
+    if (words.empty()) return content.substr(0, 200);
+    std::size_t first = 0;
+    while (first < words.size() && !words[first].match) ++first;
+    if (first == words.size()) first = 0;
+    const std::size_t from = first > kBefore ? first - kBefore : 0, to = std::min(words.size(), from + kLength);
+    std::string out = from > 0 ? "\u2026" : "";
+    std::size_t at = from > 0 ? words[from].begin : 0;
+    for (std::size_t i = from; i < to; ++i) {
+        out += content.substr(at, words[i].begin - at);
+        const std::string word = content.substr(words[i].begin, words[i].end - words[i].begin);
+        out += words[i].match ? kMatchStart + word + kMatchEnd : word;
+        at = words[i].end;
+    }
+    return out + (to < words.size() ? "\u2026" : content.substr(at));
 }
 
 std::string shortTitle(const std::string& text, std::size_t maxChars) {
@@ -243,7 +304,9 @@ HistoryDatabase::Opened HistoryDatabase::prepareSchema() {
             if (openFile(SQLITE_OPEN_READONLY)) state_ = State::ReadOnly;
             return Opened::Failed;
         }
-        exec(db_, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA secure_delete=ON");
+        // Checkpoints are the writer's to run when it is idle (checkpoint()), not inside an append.
+        exec(db_, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA secure_delete=ON; "
+                  "PRAGMA wal_autocheckpoint=0");
         if (version < kSchemaVersion)
             inTransaction(db_, [&] {
                 for (int v = version; v < kSchemaVersion; ++v) exec(db_, kMigrations[v]);
@@ -298,18 +361,35 @@ std::vector<ConversationSummary> HistoryDatabase::conversations(const std::strin
     }
 }
 
+// Walks the matching entries newest first (the index's own order, no sort) and takes
+// each of the account's conversations at its most recent match.
 std::vector<ConversationSummary> HistoryDatabase::search(const std::string& account, const std::string& text) {
     const std::string query = searchQuery(text);
     if (!db_ || query.empty()) return {};
     try {
-        Statement rows(db_, R"(SELECT c.uid, c.title, snippet(entries_fts, 0, ?, ?, '…', 12), c.updated_ms
-            FROM entries_fts JOIN entries e ON e.id = entries_fts.rowid JOIN conversations c ON c.id = e.conversation
-            WHERE entries_fts MATCH ? AND c.account = ? ORDER BY c.updated_ms DESC, c.id DESC, e.seq)");
-        rows.bind(std::string(kMatchStart)).bind(std::string(kMatchEnd)).bind(query).bind(account);
+        Statement hits(db_, "SELECT rowid FROM entries_fts WHERE entries_fts MATCH ? ORDER BY rowid DESC");
+        Statement entry(db_, "SELECT conversation FROM entries WHERE id = ?");
+        Statement owner(db_, "SELECT uid, title, updated_ms FROM conversations WHERE id = ? AND account = ?");
+        Statement passage(db_, "SELECT content FROM entries WHERE id = ?");
+        const std::vector<std::string> words = searchWords(text);
+        hits.bind(query);
         std::vector<ConversationSummary> found;
-        while (found.size() < kMaxSearchResults && rows.step())
-            if (found.empty() || found.back().id != rows.text(0))
-                found.push_back({rows.text(0), rows.text(1), rows.text(2), rows.integer(3)});
+        std::unordered_set<std::int64_t> seen;
+        while (found.size() < kMaxSearchResults && hits.step()) {
+            entry.bind(hits.integer(0));
+            const std::int64_t conversation = entry.step() ? entry.integer(0) : -1;
+            entry.reset();
+            if (!seen.insert(conversation).second) continue;
+            owner.bind(conversation).bind(account);
+            if (owner.step()) {
+                passage.bind(hits.integer(0));
+                found.push_back({owner.text(0), owner.text(1),
+                                 passage.step() ? matchedPassage(passage.text(0), words) : std::string(),
+                                 owner.integer(2)});
+                passage.reset();
+            }
+            owner.reset();
+        }
         return found;
     } catch (const SqlError&) {
         return {};
@@ -364,6 +444,10 @@ bool HistoryDatabase::removeAll(const std::string& account) {
     } catch (const SqlError&) {
         return false;
     }
+}
+
+void HistoryDatabase::checkpoint() {
+    if (isWritable()) sqlite3_exec(db_, "PRAGMA wal_checkpoint(PASSIVE)", nullptr, nullptr, nullptr);
 }
 
 void HistoryDatabase::forgetDeleted() {

@@ -87,7 +87,8 @@ public:
 
     // The account's conversations, most recently active first.
     std::vector<ConversationSummary> conversations(const std::string& account);
-    // Conversations of the account with an entry matching every word of `text`.
+    // Conversations of the account with an entry matching every word of `text`, the one
+    // with the most recent match first, each with the passage of that match.
     std::vector<ConversationSummary> search(const std::string& account, const std::string& text);
     std::optional<StoredConversation> conversation(const std::string& account, const std::string& id);
     int count(const std::string& account);
@@ -95,6 +96,9 @@ public:
     // Deletes one or every conversation of the account; false on failure.
     bool remove(const std::string& account, const std::string& id);
     bool removeAll(const std::string& account);
+    // Copies what the journal holds into the file, so that it stays small.
+    void checkpoint();
+
     // Whether the account keeps its chats (on unless turned off).
     bool keepsChats(const std::string& account);
     // Turning it off deletes every conversation of the account in the same transaction.
@@ -117,6 +121,11 @@ private:
 // The FTS5 query for what a person typed: every word must occur, each as the start of
 // a word; quotes and operators are taken literally. Empty when no word is left.
 std::string searchQuery(const std::string& text);
+// The words a person typed into the search field (at most 16).
+std::vector<std::string> searchWords(const std::string& text);
+// Up to 14 words of `content` around the first one that starts like a searched word,
+// each such word between kMatchStart and kMatchEnd ("…" where the text was cut).
+std::string matchedPassage(const std::string& content, const std::vector<std::string>& searched);
 // A title from the first message: its first line, at most `maxChars` characters, with
 // "…" when shortened.
 std::string shortTitle(const std::string& text, std::size_t maxChars = 60);

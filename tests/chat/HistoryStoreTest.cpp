@@ -210,6 +210,14 @@ TEST(HistoryText, TitlesQueriesAndTheExport) {
                   {"", ""}};
     for (const auto& t : titles) EXPECT_EQ(shortTitle(t.text), t.title) << t.text;
     EXPECT_EQ(searchQuery(" tea  \"pot\" "), "\"tea\"* \"\"\"pot\"\"\"*");
+    const std::string m0 = kMatchStart, m1 = kMatchEnd;
+    const struct {
+        std::string content, words, passage;
+    } passages[] = {{"Water the Orchids weekly.", "orchid", "Water the " + m0 + "Orchids" + m1 + " weekly."},
+                    {"a b c d e f g h i j k l m n o p", "f", "\u2026b c d e " + m0 + "f" + m1 + " g h i j k l m n o\u2026"},
+                    {"no match here", "zz", "no match here"},
+                    {"\"quoted\" tea-pot", "\"pot\"", "\"quoted\" tea-" + m0 + "pot" + m1}};
+    for (const auto& p : passages) EXPECT_EQ(matchedPassage(p.content, searchWords(p.words)), p.passage) << p.content;
     StoredConversation c{"id", "Plan", std::nullopt, 0, 0, {{"user", "Hi *there*", 0}, {"assistant", "Hello", 0}}};
     const std::string md = exportMarkdown(c);
     EXPECT_EQ(md.substr(0, 8), "# Plan\n\n");
