@@ -71,6 +71,7 @@ void ChatsViewModel::refresh() {
 
 void ChatsViewModel::changeThenRefresh(std::function<bool(HistoryDatabase&)> change) {
     if (account_.isEmpty()) return;
+    setExportMessage(QString());  // about a chat that may be gone now
     queryHistory(history::ChatHistory::shared(), this, std::move(change), [this](Outcome<bool>) { refresh(); });
 }
 
