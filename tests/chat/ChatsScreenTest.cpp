@@ -9,6 +9,7 @@
 #include "QmlScreen.h"
 
 #include <QQuickItem>
+#include <QTest>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -187,6 +188,13 @@ TEST(ChatsScreen, AWalkThroughTheChatsScreen) {
 
     screen.tap("chatsButton");
     ASSERT_TRUE(waitUntil([&] { return rows() == 5 && !screen.root()->property("busy").toBool(); }));
+    // By keyboard: into the list, then its menu with the Menu key; Escape closes it.
+    qobject_cast<QQuickItem*>(screen.find("searchField"))->forceActiveFocus();
+    for (int i = 0; i < 2; ++i) QTest::keyClick(screen.root()->window(), Qt::Key_Tab);
+    QTest::keyClick(screen.root()->window(), Qt::Key_Menu);
+    ASSERT_TRUE(waitUntil([&] { return screen.isShown("deleteEntry"); }));
+    QTest::keyClick(screen.root()->window(), Qt::Key_Escape);
+    ASSERT_TRUE(waitUntil([&] { return !screen.isShown("deleteEntry"); }));
     for (const char* choice : {"cancelButton", "confirmButton"}) {
         screen.tap("moreButton");
         ASSERT_TRUE(waitUntil([&] { return screen.isShown("deleteEntry"); }));
