@@ -35,6 +35,12 @@ void ChatMessageModel::append(ChatMessage message) {
     endInsertRows();
 }
 
+void ChatMessageModel::reset(std::vector<ChatMessage> messages) {
+    beginResetModel();
+    messages_ = std::move(messages);
+    endResetModel();
+}
+
 std::vector<api::NimboChatTurn> ChatMessageModel::historyBeforeLast(std::size_t count) const {
     std::vector<api::NimboChatTurn> turns;
     if (messages_.empty()) return turns;

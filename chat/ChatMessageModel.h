@@ -58,6 +58,8 @@ public:
 
     const std::vector<ChatMessage>& messages() const { return messages_; }
     void append(ChatMessage message);
+    // Replaces every entry (another conversation shown).
+    void reset(std::vector<ChatMessage> messages);
     // Up to `count` entries that come before the last one, oldest first, as chat turns.
     std::vector<api::NimboChatTurn> historyBeforeLast(std::size_t count) const;
 

@@ -51,6 +51,22 @@ Page {
         showBack: false
         title: ""
 
+        leading: ToolButton {
+            id: chatsButton
+            objectName: "chatsButton"
+            text: "Chats"
+            Accessible.role: Accessible.Button
+            Accessible.name: text
+            onClicked: page.StackView.view.push(chatsScreen)
+            contentItem: Text {
+                textFormat: Text.PlainText
+                text: chatsButton.text
+                font: Theme.body
+                color: Theme.accentGold
+                verticalAlignment: Text.AlignVCenter
+            }
+        }
+
         ToolButton {
             id: menuButton
             objectName: "menuButton"
@@ -111,6 +127,20 @@ Page {
         LearningSourcesView {
             Accessible.name: "Learning Sources"
             StackView.onRemoved: page.viewModel.showLearningSources = false
+        }
+    }
+    Component {
+        id: chatsScreen
+        ChatsView {
+            account: page.viewModel.accountKey
+            onNewChatRequested: {
+                page.viewModel.startNewChat()
+                page.StackView.view.pop()
+            }
+            onOpenRequested: (conversationId) => {
+                page.viewModel.openConversation(conversationId)
+                page.StackView.view.pop()
+            }
         }
     }
     Component {

@@ -2,6 +2,7 @@
 
 #include "api/NimboApi.h"
 #include "app/ui/Assign.h"
+#include "chat/history/HistoryAsync.h"
 #include "platform/async/Async.h"
 #include "platform/url/UrlOpener.h"
 
@@ -46,7 +47,18 @@ std::string onDeviceTestOutcome(OnDeviceModel& model) {
 ChatViewModel::ChatViewModel(QObject* parent)
     : QObject(parent),
       onDevice_(OnDeviceModel::device()),
-      api_(&api::NimboApi::shared(), [](api::NimboApi*) {}) {}  // the shared client is never destroyed
+      api_(&api::NimboApi::shared(), [](api::NimboApi*) {}) {  // the shared client is never destroyed
+    connect(&messages_, &QAbstractItemModel::rowsInserted, this,
+            [this](const QModelIndex&, int first, int last) { recordAppended(first, last); });
+}
+
+// Every entry shown goes to the chats database as it appears.
+void ChatViewModel::recordAppended(int first, int last) {
+    for (int row = first; row <= last; ++row) {
+        const ChatMessage& message = messages_.messages()[static_cast<std::size_t>(row)];
+        recorder_.entryAppended(message.role.toStdString(), message.content.toStdString(), conversationId_);
+    }
+}
 
 void ChatViewModel::setInputText(const QString& value) {
     const bool couldSend = canSend();
@@ -87,6 +99,13 @@ void ChatViewModel::append(const QString& role, const QString& content, std::opt
     messages_.append(std::move(message));
 }
 
+// An assistant entry for `conversation`: shown when it is on screen, else only kept with it.
+void ChatViewModel::appendFor(const std::string& conversation, const QString& content,
+                              const std::optional<std::string>& serverId, std::optional<ChatSend> failedSend) {
+    if (conversation == recorder_.conversation()) return append(kAssistant, content, std::move(failedSend));
+    recorder_.entryForConversation(conversation, kAssistant.toStdString(), content.toStdString(), serverId);
+}
+
 void ChatViewModel::signOut() {
     if (session_) session_->setIsLoggedIn(false);
 }
@@ -102,8 +121,13 @@ void ChatViewModel::loadMe() {
         this, [] { return api::NimboApi::shared().fetchMe(); },
         [this](Outcome<api::NimboMe> outcome) {
             if (outcome.ok()) {
-                if (assignIfChanged(headerSubtitle_, QString::fromStdString(outcome.value().email)))
-                    emit headerSubtitleChanged();
+                const QString email = QString::fromStdString(outcome.value().email);
+                if (assignIfChanged(headerSubtitle_, email)) emit headerSubtitleChanged();
+                const std::string account = email.trimmed().toLower().toStdString();
+                if (!account.empty() && account != recorder_.account()) {
+                    recorder_.setAccount(account);
+                    emit accountKeyChanged();
+                }
                 return;
             }
             const auto error = api::asNimboApiError(outcome.error());
@@ -158,7 +182,7 @@ void ChatViewModel::startSend(ChatSend request, const QUuid& notice) {
         [client = api_, sent] {
             return client->sendChat(sent->message, sent->history, sent->conversationId, sent->idempotencyKey);
         },
-        [this, sent, notice](Outcome<api::NimboChatResponse> outcome) {
+        [this, sent, notice, conversation = recorder_.conversation()](Outcome<api::NimboChatResponse> outcome) {
             setTyping(false);
             const int noticeRow = notice.isNull() ? -1 : messages_.rowOf(notice);
             const auto error = outcome.ok() ? std::nullopt : api::asNimboApiError(outcome.error());
@@ -171,14 +195,48 @@ void ChatViewModel::startSend(ChatSend request, const QUuid& notice) {
             messages_.withdrawResend(noticeRow);
             if (outcome.ok()) {
                 const api::NimboChatResponse& response = outcome.value();
-                if (response.conversationId) conversationId_ = response.conversationId;
-                append(kAssistant, QString::fromStdString(response.reply));
+                if (conversation == recorder_.conversation() && response.conversationId)
+                    conversationId_ = response.conversationId;
+                appendFor(conversation, QString::fromStdString(response.reply), response.conversationId);
                 return;
             }
             const std::string description = error ? error->errorDescription() : std::string();
-            append(kAssistant,
-                   kNoticePrefix + (description.empty() ? kSomethingWentWrong : QString::fromStdString(description)),
-                   *sent);
+            appendFor(conversation,
+                      kNoticePrefix + (description.empty() ? kSomethingWentWrong : QString::fromStdString(description)),
+                      std::nullopt, *sent);
+        });
+}
+
+void ChatViewModel::switchConversation(std::vector<ChatMessage> messages, std::optional<std::string> conversationId) {
+    ++opening_;
+    setTyping(false);
+    conversationId_ = std::move(conversationId);
+    messages_.reset(std::move(messages));
+}
+
+void ChatViewModel::startNewChat() {
+    recorder_.startNew();
+    switchConversation({}, std::nullopt);
+    greet();
+}
+
+void ChatViewModel::openConversation(const QString& conversationId) {
+    if (recorder_.account().empty()) return;
+    const int request = ++opening_;
+    history::queryHistory(
+        history::ChatHistory::shared(), this,
+        [account = recorder_.account(), id = conversationId.toStdString()](history::HistoryDatabase& db) {
+            return db.conversation(account, id);
+        },
+        [this, request](Outcome<std::optional<history::StoredConversation>> found) {
+            if (request != opening_ || !found.ok() || !found.value()) return;
+            const history::StoredConversation& stored = *found.value();
+            std::vector<ChatMessage> messages;
+            messages.reserve(stored.entries.size());
+            for (const history::StoredEntry& entry : stored.entries)
+                messages.emplace_back(QString::fromStdString(entry.role), QString::fromStdString(entry.content));
+            recorder_.continueStored(stored.id);
+            switchConversation(std::move(messages), stored.serverId);
         });
 }
 

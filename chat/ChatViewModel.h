@@ -7,6 +7,7 @@
 #include "chat/ChatMessageModel.h"
 #include "chat/OnDeviceModel.h"
 #include "chat/UpdateChecker.h"
+#include "chat/history/TranscriptRecorder.h"
 
 #include <QObject>
 #include <QPointer>
@@ -33,6 +34,8 @@ class ChatViewModel : public QObject {
     Q_PROPERTY(bool showSuperAdminDeploy READ showSuperAdminDeploy WRITE setShowSuperAdminDeploy NOTIFY showSuperAdminDeployChanged)
     Q_PROPERTY(bool showCredits READ showCredits WRITE setShowCredits NOTIFY showCreditsChanged)
     Q_PROPERTY(nimbo::SessionStore* session READ session WRITE setSession NOTIFY sessionChanged)
+    // The signed-in account whose chats are kept (empty until the user record arrives).
+    Q_PROPERTY(QString accountKey READ accountKey NOTIFY accountKeyChanged)
 
 public:
     static constexpr std::size_t maxHistoryTurns = 20;
@@ -65,6 +68,15 @@ public:
     // The service client that chat requests go through (NimboApi::shared() unless replaced).
     void setApi(std::shared_ptr<api::NimboApi> client) { api_ = std::move(client); }
 
+    QString accountKey() const { return QString::fromStdString(recorder_.account()); }
+    // The local id of the conversation on screen.
+    QString conversationKey() const { return QString::fromStdString(recorder_.conversation()); }
+
+    // A fresh conversation with the greeting; the one on screen stays stored.
+    Q_INVOKABLE void startNewChat();
+    // Shows a stored conversation and continues it (its history and server id go with the next send).
+    Q_INVOKABLE void openConversation(const QString& conversationId);
+
     // Each time the screen becomes visible: loadMe(), greet(), checkForUpdate().
     Q_INVOKABLE void onAppear();
     Q_INVOKABLE void loadMe();
@@ -93,6 +105,7 @@ signals:
     void showSuperAdminDeployChanged();
     void showCreditsChanged();
     void sessionChanged();
+    void accountKeyChanged();
 
 private:
     void append(const QString& role, const QString& content, std::optional<ChatSend> failedSend = std::nullopt);
@@ -102,6 +115,12 @@ private:
     void setTyping(bool value);
     void presentUpdate(const AvailableUpdate& update);
     void signOut();
+    void recordAppended(int first, int last);
+    void appendFor(const std::string& conversation, const QString& content,
+                   const std::optional<std::string>& serverId = std::nullopt,
+                   std::optional<ChatSend> failedSend = std::nullopt);
+    // Replaces the conversation on screen (a late reply of the old one is kept with it).
+    void switchConversation(std::vector<ChatMessage> messages, std::optional<std::string> conversationId);
 
     ChatMessageModel messages_;
     QString inputText_;
@@ -116,6 +135,8 @@ private:
     QPointer<SessionStore> session_;
     std::shared_ptr<OnDeviceModel> onDevice_;
     std::shared_ptr<api::NimboApi> api_;
+    history::TranscriptRecorder recorder_;
+    int opening_ = 0;  // the latest openConversation(); older ones are dropped
 };
 
 }  // namespace nimbo

@@ -150,32 +150,13 @@ Page {
                             }
                         }
 
-                        Switch {
+                        ToggleSwitch {
                             id: toggle
                             objectName: "switch_" + row.categoryId
                             Layout.alignment: Qt.AlignTop
                             // The view model decides the value; a tap only asks for the change.
                             checkable: false
                             checked: row.isOn
-                            padding: 0
-                            // No text of its own: the row's title names it.
-                            contentItem: Item { implicitWidth: 51; implicitHeight: 31 }
-                            indicator: Rectangle {
-                                implicitWidth: 51
-                                implicitHeight: 31
-                                radius: height / 2
-                                color: toggle.checked ? Theme.green : Theme.filledBackground
-                                border.color: toggle.checked ? Theme.green : Theme.separator
-                                Rectangle {
-                                    x: toggle.checked ? parent.width - width - 2 : 2
-                                    anchors.verticalCenter: parent.verticalCenter
-                                    width: 27
-                                    height: 27
-                                    radius: height / 2
-                                    color: toggle.pressed ? "#E5E5EA" : "#FFFFFF"
-                                }
-                                FocusRing { shown: toggle.visualFocus; radius: height / 2 + 3 }
-                            }
                             onClicked: page.viewModel.setSwitch(row.index, !row.isOn)
                             Accessible.role: Accessible.CheckBox
                             Accessible.name: row.title

@@ -2,13 +2,15 @@ import QtQuick
 import QtQuick.Controls
 import QtQuick.Layouts
 
-// The bar of a pushed screen: a back control on the left, the title in the middle
-// and an optional trailing control. Emits back() when the back control is tapped.
+// The bar of a pushed screen: a back control on the left (or, without it, an optional
+// leading control), the title in the middle and an optional trailing control. Emits
+// back() when the back control is tapped.
 ToolBar {
     id: bar
     property string title
     property bool showBack: true
     default property alias trailing: trailingSlot.data
+    property alias leading: leadingSlot.data
     signal back()
 
     implicitHeight: 48
@@ -39,7 +41,7 @@ ToolBar {
     Label {
         textFormat: Text.PlainText
         anchors.centerIn: parent
-        width: parent.width - 2 * Math.max(backButton.width, trailingSlot.width) - 16
+        width: parent.width - 2 * Math.max(backButton.width, leadingSlot.width, trailingSlot.width) - 16
         horizontalAlignment: Text.AlignHCenter
         elide: Text.ElideRight
         text: bar.title
@@ -47,6 +49,14 @@ ToolBar {
         color: Theme.primaryText
         Accessible.role: Accessible.TitleBar
         Accessible.name: bar.title
+    }
+
+    Row {
+        id: leadingSlot
+        visible: !bar.showBack
+        anchors.left: parent.left
+        anchors.leftMargin: 4
+        anchors.verticalCenter: parent.verticalCenter
     }
 
     Row {

@@ -23,10 +23,7 @@ using namespace std::chrono_literals;
 namespace {
 
 TEST(ChatScreen, AWalkThroughTheScreen) {
-    // The app's style settings (its qtquickcontrols2.conf), read when QML first loads.
-    for (const auto& [name, value] : {std::pair{"ACCENT", "#D4A34A"}, {"PRIMARY", "#1C1C1E"}, {"BACKGROUND", "#000000"},
-                                      {"FOREGROUND", "#FFFFFF"}})
-        ::setenv(("QT_QUICK_CONTROLS_MATERIAL_" + std::string(name)).c_str(), value, 0);
+    useAppStyle();
     resetServers();
     settleUpdateChecker("1.0.0");  // nothing known: the screen finds the update itself
     ScriptedServer& production = productionServer();

@@ -12,6 +12,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <cstdlib>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -20,6 +21,13 @@ namespace nimbo::test {
 
 inline constexpr const char* kChatPath = "/api/chat/orc";
 inline const QString kGreeting = QStringLiteral("Hi! I'm Nimbo. Ask me anything to get started.");
+
+// The app's style settings (its qtquickcontrols2.conf), read when QML first loads.
+inline void useAppStyle() {
+    for (const auto& [name, value] : {std::pair{"ACCENT", "#D4A34A"}, {"PRIMARY", "#1C1C1E"}, {"BACKGROUND", "#000000"},
+                                      {"FOREGROUND", "#FFFFFF"}})
+        ::setenv(("QT_QUICK_CONTROLS_MATERIAL_" + std::string(name)).c_str(), value, 0);
+}
 
 // Runs one version check against the production server answering `version` and
 // waits for it, so the shared checker holds an update (newer version) or none.

@@ -30,6 +30,11 @@ std::filesystem::path scratch;
 // stand-in service sharing one data folder.
 void startServers() {
 #ifdef NIMBO_E2E
+    // A child process of an end-to-end test talks to its parent's service.
+    if (const char* base = std::getenv("NIMBO_E2E_SERVICE")) {
+        nimbo::api::ServiceEndpoints::overrideForProcess({{base, base}, base});
+        return;
+    }
     const std::vector<std::string> args{"--demo", "--deploy-step-seconds", "1"};
     serviceProduction = std::make_unique<ServiceProcess>(NIMBO_SERVICE_BINARY, scratch / "service", args);
     serviceTest = std::make_unique<ServiceProcess>(NIMBO_SERVICE_BINARY, scratch / "service", args);
@@ -87,7 +92,9 @@ api::Json lastBody(const ScriptedServer& server) {
 int main(int argc, char** argv) {
     using namespace nimbo::test;
     char pattern[] = "/tmp/nimbo-test-XXXXXX";
-    scratch = ::mkdtemp(pattern);
+    // A child process of a test shares its parent's folders (the parent removes them).
+    const char* parentScratch = std::getenv("NIMBO_TEST_SCRATCH");
+    scratch = parentScratch ? parentScratch : ::mkdtemp(pattern);
     ::setenv("XDG_DATA_HOME", (scratch / "data").c_str(), 1);
     ::setenv("XDG_CONFIG_HOME", (scratch / "config").c_str(), 1);
     ::setenv("XDG_RUNTIME_DIR", scratch.c_str(), 1);
@@ -108,6 +115,6 @@ int main(int argc, char** argv) {
     serviceTest.reset();
     serviceProduction.reset();
 #endif
-    std::filesystem::remove_all(scratch);
+    if (!parentScratch) std::filesystem::remove_all(scratch);
     return result;
 }
