@@ -92,7 +92,7 @@ TEST(HistoryEndToEnd, AKilledChatLosesNoEarlierEntryAndContinuesAfterTheNextStar
         if (i % 2) {  // the greeting, then each message and its reply
             EXPECT_EQ(after->entries[i].content, expected) << i;
         } else if (i > 0) {
-            EXPECT_EQ(after->entries[i].content.rfind("You said: \u201C" + expected + "\u201D", 0), 0u) << i;
+            EXPECT_EQ(after->entries[i].content.rfind("You said:\n\n> " + expected + "\n", 0), 0u) << i;
         }
     }
     ASSERT_TRUE(after->serverId);
@@ -104,7 +104,7 @@ TEST(HistoryEndToEnd, AKilledChatLosesNoEarlierEntryAndContinuesAfterTheNextStar
     ASSERT_TRUE(send(vm, QStringLiteral("After the restart")));
     const QString reply = vm.transcript().messages().back().content;
     const std::size_t lastUser = after->entries.size() % 2 ? after->entries.size() - 2 : after->entries.size() - 1;
-    EXPECT_TRUE(reply.contains(QStringLiteral("(I saw 20 earlier turns)"))) << reply.toStdString();
+    EXPECT_TRUE(reply.contains(QStringLiteral("I saw **20 earlier turns**."))) << reply.toStdString();
     EXPECT_TRUE(reply.contains(QString::fromStdString("Before that you said: \u201C" + after->entries[lastUser].content)))
         << reply.toStdString();
     EXPECT_EQ(vm.conversationId(), after->serverId);  // the service accepted it as this account's conversation
