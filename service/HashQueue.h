@@ -18,9 +18,9 @@ namespace service {
 // lowest, the first among equals, so an address that has not been trying gets the next free
 // turn however many others keep the queue busy. A full queue turns away the latest try of the
 // address that stands highest to let in a try of another address that stands no higher; only
-// a try that stands higher than every waiting one, or of that address, is refused. Tries are remembered for at most Throttle::maxKeys
-// addresses, the one idle longest forgotten first, and at most maxTriesCounted per address.
-// Safe to use from any thread.
+// a try that stands higher than every waiting one, or of that address, is refused. Tries are
+// remembered for at most Throttle::maxKeys addresses, the one idle longest forgotten first, and
+// at most maxTriesCounted per address. Safe to use from any thread.
 class HashQueue {
 public:
     static constexpr size_t maxWaiting = 8;
