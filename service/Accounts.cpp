@@ -2,15 +2,13 @@
 
 #include "Clock.h"
 #include "Database.h"
+#include "HashQueue.h"
 #include "Throttle.h"
 
 #include <sodium.h>
 
 #include <algorithm>
 #include <array>
-#include <mutex>
-#include <semaphore>
-#include <unordered_map>
 #include <thread>
 
 namespace service {
@@ -45,45 +43,9 @@ User readUser(const Statement &row)
 }
 
 // Argon2id at the interactive cost takes 64 MiB and most of a core per hash. Hashes run on
-// at most half of the cores, so that other requests always find one free, and only a few
-// requests wait for their turn, at most five from one client address (one account's burst): more are told that the
-// service is busy instead of piling up, and a flood from one address cannot take every place.
-class HashTurn {
-public:
-    explicit HashTurn(std::string address) : address_(std::move(address))
-    {
-        {
-            std::lock_guard lock(mutex);
-            if (waiting >= maxWaiting || waitingFrom[address_] >= maxWaitingFromOne) {
-                if (waitingFrom[address_] == 0)
-                    waitingFrom.erase(address_);
-                throw HttpError(503, "The service is busy — try again.");
-            }
-            ++waiting;
-            ++waitingFrom[address_];
-        }
-        running.acquire();
-    }
-    ~HashTurn()
-    {
-        running.release();
-        std::lock_guard lock(mutex);
-        --waiting;
-        if (--waitingFrom[address_] == 0)
-            waitingFrom.erase(address_);
-    }
-    HashTurn(const HashTurn &) = delete;
-    HashTurn &operator=(const HashTurn &) = delete;
-
-private:
-    static constexpr int maxWaiting = 8;
-    static constexpr int maxWaitingFromOne = 5;
-    static inline std::mutex mutex;
-    static inline int waiting = 0;
-    static inline std::unordered_map<std::string, int> waitingFrom;
-    static inline std::counting_semaphore<> running{std::max(1u, std::thread::hardware_concurrency() / 2)};
-    const std::string address_;
-};
+// at most half of the cores, so that other requests always find one free, and take turns
+// between client addresses (see HashQueue).
+HashQueue hashQueue(std::max(1u, std::thread::hardware_concurrency() / 2));
 
 // Sign-in attempts that have not succeeded, per account (by e-mail, known or not) and per
 // client address; password-reset requests per e-mail address and per client address.
@@ -124,12 +86,13 @@ public:
     // The password was checked against `hash`: the attempt counts unless it succeeded.
     bool check(const std::string &hash, const std::string &password)
     {
-        const HashTurn turn(address_);
+        HashQueue::Turn turn(hashQueue, address_);
         hashed_ = true;
         if (crypto_pwhash_str_verify(hash.c_str(), password.data(), password.size()) != 0)
             return false;
         signInAttempts.clear(email_);
         signInAttemptsPerAddress.takeBack(address_);
+        turn.forgive();
         return true;
     }
 
@@ -143,7 +106,7 @@ private:
 std::string hashPassword(const std::string &password, const std::string &address = "")
 {
     std::array<char, crypto_pwhash_STRBYTES> hash{};
-    const HashTurn turn(address);
+    const HashQueue::Turn turn(hashQueue, address);
     if (crypto_pwhash_str(hash.data(), password.data(), password.size(), crypto_pwhash_OPSLIMIT_INTERACTIVE,
                           crypto_pwhash_MEMLIMIT_INTERACTIVE) != 0)
         throw std::runtime_error("password hashing ran out of memory");

@@ -2,6 +2,8 @@
 
 #include "Clock.h"
 
+#include <algorithm>
+
 namespace service {
 
 bool Throttle::tryRecord(const std::string &key)
@@ -36,6 +38,17 @@ void Throttle::takeBack(const std::string &key)
     found->second.times.pop_back();
     if (found->second.times.empty())
         erase(found);
+}
+
+size_t Throttle::count(const std::string &key)
+{
+    const int64_t since = nowMs() - windowMs_;
+    std::lock_guard lock(mutex_);
+    const auto found = attempts_.find(key);
+    if (found == attempts_.end())
+        return 0;
+    const std::deque<int64_t> &times = found->second.times;
+    return static_cast<size_t>(times.end() - std::upper_bound(times.begin(), times.end(), since));
 }
 
 void Throttle::clear(const std::string &key)

@@ -25,6 +25,8 @@ public:
     bool tryRecord(const std::string &key);
     // Takes back the latest attempt recorded for `key` (one that is not to count after all).
     void takeBack(const std::string &key);
+    // How many attempts are recorded for `key` within the window.
+    size_t count(const std::string &key);
     // Forgets the attempts of `key`.
     void clear(const std::string &key);
 
