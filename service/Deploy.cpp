@@ -100,15 +100,22 @@ void trigger(Database &database, int64_t stepMs, const std::string &baseUrl, con
     const std::string environment = requireString(requestObject(request), "environment", 20);
     if (environment != "test" && environment != "prod")
         throw HttpError(400, "\"environment\" must be \"test\" or \"prod\".");
-    const int64_t now = nowMs();
-    connection->prepare("INSERT INTO deploy_runs (environment, dispatched_at, step_ms, html_base, triggered_by) "
-                        "VALUES (?, ?, ?, ?, ?)")
-        .bind(1, environment)
-        .bind(2, now)
-        .bind(3, stepMs)
-        .bind(4, baseUrl)
-        .bind(5, admin.id)
-        .run();
+    // Dispatch times are the runs' cursor ("since"): each is later than every earlier one, even
+    // for two triggers within one millisecond.
+    const int64_t now = connection->transaction([&] {
+        auto latest = connection->prepare("SELECT COALESCE(MAX(dispatched_at), 0) FROM deploy_runs");
+        latest.step();
+        const int64_t at = std::max(nowMs(), latest.integer(0) + 1);
+        connection->prepare("INSERT INTO deploy_runs (environment, dispatched_at, step_ms, html_base, triggered_by) "
+                            "VALUES (?, ?, ?, ?, ?)")
+            .bind(1, environment)
+            .bind(2, at)
+            .bind(3, stepMs)
+            .bind(4, baseUrl)
+            .bind(5, admin.id)
+            .run();
+        return at;
+    });
     sendJson(response, 200, Json{{"triggered", true}, {"environment", environment}, {"dispatchedAtUtc", isoUtc(now)}});
 }
 
