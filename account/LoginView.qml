@@ -57,7 +57,7 @@ StackView {
                     textFormat: Text.PlainText
                     Layout.alignment: Qt.AlignHCenter
                     text: "N\u00B7IMBO"
-                    font.pixelSize: 30
+                    font.pixelSize: Theme.largeTitle.pixelSize
                     font.weight: Font.Black
                     color: Theme.accentGold
                     Accessible.role: Accessible.Heading

@@ -4,6 +4,15 @@
 
 namespace nimbo {
 
+ChatMessageModel::ChatMessageModel(QObject* parent) : QAbstractListModel(parent) {
+    connect(&formatted_, &markdown::FormattedReplies::ready, this, [this](const QUuid& id) {
+        const auto found = std::find_if(messages_.begin(), messages_.end(), [&](const ChatMessage& m) { return m.id == id; });
+        if (found == messages_.end()) return;
+        const QModelIndex changed = index(static_cast<int>(found - messages_.begin()));
+        emit dataChanged(changed, changed, {BlocksRole, ReadingRole});
+    });
+}
+
 int ChatMessageModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : static_cast<int>(messages_.size());
 }
@@ -17,12 +26,21 @@ QVariant ChatMessageModel::data(const QModelIndex& index, int role) const {
     case ContentRole:
     case Qt::DisplayRole: return message.content;
     case IsUserRole: return message.isUser();
+    case BlocksRole:
+    case ReadingRole: {
+        // Formatting is made on first use and kept, so the model changes only through ready().
+        auto& replies = const_cast<markdown::FormattedReplies&>(formatted_);
+        const markdown::Formatted* form = message.isMarkdown() ? replies.find(message.id, message.content) : nullptr;
+        if (role == BlocksRole) return form ? form->blocks : QVariantList();
+        return form ? form->reading : message.content;
+    }
     default: return {};
     }
 }
 
 QHash<int, QByteArray> ChatMessageModel::roleNames() const {
-    return {{IdRole, "id"}, {RoleRole, "role"}, {ContentRole, "content"}, {IsUserRole, "isUser"}};
+    return {{IdRole, "id"}, {RoleRole, "role"}, {ContentRole, "content"}, {IsUserRole, "isUser"},
+            {BlocksRole, "blocks"}, {ReadingRole, "reading"}};
 }
 
 void ChatMessageModel::append(ChatMessage message) {

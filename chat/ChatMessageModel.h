@@ -2,6 +2,7 @@
 // The chat transcript: entries in order, oldest first, only ever appended to.
 
 #include "api/Records.h"
+#include "chat/markdown/FormattedReplies.h"
 
 #include <QAbstractListModel>
 #include <QString>
@@ -24,6 +25,9 @@ struct ChatMessage {
     QString content;
 
     bool isUser() const { return role == QLatin1String("user"); }
+    // Replies, the greeting and the on-device answers are Markdown; what the person
+    // typed and the "⚠ " notices are shown exactly as written.
+    bool isMarkdown() const { return !isUser() && !content.startsWith(QStringLiteral("\u26A0 ")); }
 };
 
 class ChatMessageModel : public QAbstractListModel {
@@ -32,9 +36,11 @@ class ChatMessageModel : public QAbstractListModel {
     QML_UNCREATABLE("The transcript belongs to its ChatViewModel")
 
 public:
-    enum Role { IdRole = Qt::UserRole + 1, RoleRole, ContentRole, IsUserRole };
+    // BlocksRole: the entry's Markdown blocks (empty for plain entries, and while a long
+    // reply is still being parsed); ReadingRole: what a screen reader reads.
+    enum Role { IdRole = Qt::UserRole + 1, RoleRole, ContentRole, IsUserRole, BlocksRole, ReadingRole };
 
-    explicit ChatMessageModel(QObject* parent = nullptr) : QAbstractListModel(parent) {}
+    explicit ChatMessageModel(QObject* parent = nullptr);
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     QVariant data(const QModelIndex& index, int role) const override;
@@ -47,6 +53,7 @@ public:
 
 private:
     std::vector<ChatMessage> messages_;
+    markdown::FormattedReplies formatted_;
 };
 
 }  // namespace nimbo

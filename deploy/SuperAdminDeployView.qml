@@ -172,7 +172,7 @@ Page {
                         visible: !page.viewModel.isTriggering
                         text: page.viewModel.triggerLabel
                         color: page.viewModel.isProd ? Theme.primaryText : Theme.black
-                        font.pixelSize: 17
+                        font.pixelSize: Theme.body.pixelSize
                         font.weight: Font.Bold
                     }
                 }

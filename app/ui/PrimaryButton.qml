@@ -37,7 +37,7 @@ Button {
                 textFormat: Text.PlainText
                 text: control.text
                 color: Theme.black
-                font.pixelSize: 17
+                font.pixelSize: Theme.body.pixelSize
                 font.weight: Font.Bold
                 anchors.verticalCenter: parent.verticalCenter
             }
