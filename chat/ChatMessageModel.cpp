@@ -9,7 +9,7 @@ ChatMessageModel::ChatMessageModel(QObject* parent) : QAbstractListModel(parent)
         const auto found = std::find_if(messages_.begin(), messages_.end(), [&](const ChatMessage& m) { return m.id == id; });
         if (found == messages_.end()) return;
         const QModelIndex changed = index(static_cast<int>(found - messages_.begin()));
-        emit dataChanged(changed, changed, {BlocksRole, ReadingRole});
+        emit dataChanged(changed, changed, {BlocksRole, BlockCountRole, ReadingRole});
     });
 }
 
@@ -26,21 +26,37 @@ QVariant ChatMessageModel::data(const QModelIndex& index, int role) const {
     case ContentRole:
     case Qt::DisplayRole: return message.content;
     case IsUserRole: return message.isUser();
-    case BlocksRole:
+    case BlocksRole: {
+        const markdown::Formatted* form = formattedAt(index.row());
+        return form ? form->blocks.mid(0, eagerBlocks) : QVariantList();
+    }
+    case BlockCountRole: {
+        const markdown::Formatted* form = formattedAt(index.row());
+        return form ? static_cast<int>(form->blocks.size()) : 0;
+    }
     case ReadingRole: {
-        // Formatting is made on first use and kept, so the model changes only through ready().
-        auto& replies = const_cast<markdown::FormattedReplies&>(formatted_);
-        const markdown::Formatted* form = message.isMarkdown() ? replies.find(message.id, message.content) : nullptr;
-        if (role == BlocksRole) return form ? form->blocks : QVariantList();
+        const markdown::Formatted* form = formattedAt(index.row());
         return form ? form->reading : message.content;
     }
     default: return {};
     }
 }
 
+const markdown::Formatted* ChatMessageModel::formattedAt(int row) const {
+    const ChatMessage& message = messages_[static_cast<std::size_t>(row)];
+    return message.isMarkdown() ? formatted_.find(message.id, message.content) : nullptr;
+}
+
+QVariantList ChatMessageModel::blocksOf(int row, int from, int count) const {
+    if (row < 0 || row >= rowCount() || from < 0 || count < 0) return {};
+    const markdown::Formatted* form = formattedAt(row);
+    return form ? form->blocks.mid(from, count) : QVariantList();
+}
+
 QHash<int, QByteArray> ChatMessageModel::roleNames() const {
     return {{IdRole, "id"}, {RoleRole, "role"}, {ContentRole, "content"}, {IsUserRole, "isUser"},
-            {BlocksRole, "blocks"}, {ReadingRole, "reading"}};
+            {BlocksRole, "blocks"}, {BlockCountRole, "blockCount"},
+            {ReadingRole, "reading"}};
 }
 
 void ChatMessageModel::append(ChatMessage message) {

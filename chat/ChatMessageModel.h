@@ -36,15 +36,20 @@ class ChatMessageModel : public QAbstractListModel {
     QML_UNCREATABLE("The transcript belongs to its ChatViewModel")
 
 public:
-    // BlocksRole: the entry's Markdown blocks (empty for plain entries, and while a long
-    // reply is still being parsed); ReadingRole: what a screen reader reads.
-    enum Role { IdRole = Qt::UserRole + 1, RoleRole, ContentRole, IsUserRole, BlocksRole, ReadingRole };
+    // BlocksRole: the first (up to eagerBlocks) of the entry's Markdown blocks, drawn with
+    // its bubble; BlockCountRole: how many there are (0 for plain entries; a preview
+    // while a long reply is being parsed); ReadingRole: what a screen reader reads.
+    enum Role { IdRole = Qt::UserRole + 1, RoleRole, ContentRole, IsUserRole, BlocksRole, BlockCountRole, ReadingRole };
+    static constexpr int eagerBlocks = 8;
 
     explicit ChatMessageModel(QObject* parent = nullptr);
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     QVariant data(const QModelIndex& index, int role) const override;
     QHash<int, QByteArray> roleNames() const override;
+    // Up to `count` blocks of entry `row` from `from` on: the rest of a long reply, which
+    // the bubble builds over later frames in pieces.
+    Q_INVOKABLE QVariantList blocksOf(int row, int from, int count) const;
 
     const std::vector<ChatMessage>& messages() const { return messages_; }
     void append(ChatMessage message);
@@ -52,8 +57,10 @@ public:
     std::vector<api::NimboChatTurn> historyBeforeLast(std::size_t count) const;
 
 private:
+    const markdown::Formatted* formattedAt(int row) const;
+
     std::vector<ChatMessage> messages_;
-    markdown::FormattedReplies formatted_;
+    mutable markdown::FormattedReplies formatted_;  // made on first use, then kept
 };
 
 }  // namespace nimbo

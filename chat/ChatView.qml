@@ -208,7 +208,13 @@ Page {
 
             // Brings the last entry into view, bottom-aligned, whenever the count changes.
             onCountChanged: if (count > 0) Qt.callLater(scrollToLast)
+            // The end stays in view while the last reply's later blocks are built,
+            // until the person scrolls or moves the focus.
+            property bool followsEnd: false
+            onMovementStarted: followsEnd = false
+            onContentHeightChanged: if (followsEnd && !scrollAnimation.running) positionViewAtIndex(count - 1, ListView.End)
             function scrollToLast() {
+                followsEnd = true
                 const from = contentY
                 positionViewAtIndex(count - 1, ListView.End)
                 const to = contentY
@@ -218,6 +224,7 @@ Page {
                 scrollAnimation.restart()
             }
             function reveal(item) {
+                followsEnd = false
                 // Rows laid out on the way may move: measure again once they are.
                 for (let pass = 0; pass < 2; ++pass) {
                     const top = item.mapToItem(contentItem, 0, 0).y - 8

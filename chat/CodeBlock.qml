@@ -78,7 +78,8 @@ Rectangle {
         TextEdit {
             id: codeText
             objectName: "codeText"
-            text: panel.code
+            // A huge block shows its start; Copy still copies all of it.
+            text: panel.code.length > 20000 ? panel.code.slice(0, 20000) + "\n\u2026" : panel.code
             textFormat: TextEdit.PlainText
             wrapMode: TextEdit.NoWrap
             readOnly: true

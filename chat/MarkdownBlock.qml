@@ -21,8 +21,7 @@ Item {
     Repeater {
         model: block.modelData.quoteLevel
         Rectangle {
-            required property int index
-            x: block.modelData.indent * 20 * Theme.textScale + index * 12
+                    x: block.modelData.indent * 20 * Theme.textScale + index * 12
             width: 3
             height: block.height
             radius: 1

@@ -10,7 +10,9 @@ FocusScope {
     objectName: "messageRow"
     required property string content
     required property bool isUser
-    required property var blocks
+    required property int index
+    required property var blocks  // the first blocks of a formatted reply
+    required property int blockCount
     required property string reading
     signal linkChosen(string url, string host)
 
@@ -65,16 +67,41 @@ FocusScope {
             y: 10
             width: bubble.width - 20
             spacing: 8
-            readonly property real naturalWidth: {
+            readonly property real naturalWidth: widestOf(children)
+            function widestOf(items) {
                 let widest = 0
-                for (let i = 0; i < children.length; ++i) widest = Math.max(widest, children[i].naturalWidth ?? 0)
+                for (let i = 0; i < items.length; ++i) widest = Math.max(widest, items[i].naturalWidth ?? 0)
                 return Math.ceil(widest)
             }
+            // The first blocks are built with the bubble, the rest over the next frames
+            // (an asynchronous loader), so that a long reply never holds up the window.
             Repeater {
-                model: row.isFormatted ? row.blocks : []
+                model: row.blocks
                 MarkdownBlock {
                     width: blockColumn.width
                     onLinkChosen: (url, host) => row.linkChosen(url, host)
+                }
+            }
+            Repeater {
+                // The rest in pieces, each built on its own over the next frames.
+                model: Math.ceil(Math.max(0, row.blockCount - row.blocks.length) / 25)
+                Loader {
+                    id: piece
+                    required property int index
+                    asynchronous: true
+                    width: blockColumn.width
+                    readonly property real naturalWidth: item ? item.naturalWidth : 0
+                    sourceComponent: Column {
+                        spacing: blockColumn.spacing
+                        readonly property real naturalWidth: blockColumn.widestOf(children)
+                        Repeater {
+                            model: row.ListView.view.model.blocksOf(row.index, row.blocks.length + 25 * piece.index, 25)
+                            MarkdownBlock {
+                                width: blockColumn.width
+                                onLinkChosen: (url, host) => row.linkChosen(url, host)
+                            }
+                        }
+                    }
                 }
             }
         }

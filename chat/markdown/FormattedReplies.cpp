@@ -5,23 +5,28 @@
 
 namespace nimbo::markdown {
 
-Formatted format(const QString& markdown) {
-    const Document document = parse(markdown);
-    return {toVariant(document), plainReading(document)};
+namespace {
+Formatted formatted(const Document& document, bool isReady) {
+    return {toVariant(document), plainReading(document), isReady};
 }
+}  // namespace
+
+Formatted format(const QString& markdown) { return formatted(parse(markdown), true); }
 
 const Formatted* FormattedReplies::find(const QUuid& id, const QString& markdown) {
     if (auto found = done_.constFind(id); found != done_.constEnd()) return &*found;
     if (markdown.size() <= inlineLimit) return &*done_.insert(id, format(markdown));
-    if (!pending_.contains(id)) {
-        pending_.insert(id);
-        runAsync(this, [markdown] { return format(markdown); }, [this, id](Outcome<Formatted> outcome) {
-            pending_.remove(id);
-            done_.insert(id, outcome.ok() ? std::move(outcome.value()) : Formatted{});
-            emit ready(id);
-        });
-    }
-    return nullptr;
+    if (auto found = pending_.constFind(id); found != pending_.constEnd()) return &*found;
+    auto placed = pending_.insert(id, formatted(preview(markdown), false));
+    runAsync(this, [markdown] { return format(markdown); }, [this, id](Outcome<Formatted> outcome) {
+        // A reply that cannot be parsed (out of memory) keeps its preview.
+        Formatted made = outcome.ok() ? std::move(outcome.value()) : pending_.value(id);
+        made.isReady = true;
+        pending_.remove(id);
+        done_.insert(id, std::move(made));
+        emit ready(id);
+    });
+    return &*placed;
 }
 
 }  // namespace nimbo::markdown

@@ -6,7 +6,6 @@
 
 #include <QHash>
 #include <QObject>
-#include <QSet>
 #include <QString>
 #include <QUuid>
 #include <QVariantList>
@@ -16,6 +15,7 @@ namespace nimbo::markdown {
 struct Formatted {
     QVariantList blocks;  // toVariant() of the parse
     QString reading;      // plainReading() of the parse
+    bool isReady = true;
 };
 
 class FormattedReplies : public QObject {
@@ -25,7 +25,8 @@ public:
     static constexpr qsizetype inlineLimit = 24 * 1024;
 
     using QObject::QObject;
-    // The entry's drawn form, or nullptr while a worker is still making it.
+    // The entry's drawn form; while a worker is still making it, a plain preview of
+    // its start (isReady false).
     const Formatted* find(const QUuid& id, const QString& markdown);
 
 signals:
@@ -33,7 +34,7 @@ signals:
 
 private:
     QHash<QUuid, Formatted> done_;
-    QSet<QUuid> pending_;
+    QHash<QUuid, Formatted> pending_;  // the previews
 };
 
 Formatted format(const QString& markdown);

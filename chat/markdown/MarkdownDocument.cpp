@@ -14,6 +14,13 @@
 namespace nimbo::markdown {
 namespace {
 
+Block plainBlock(const QString& text) {
+    Block block;
+    block.text.plain = text.size() > maxBlockCharacters ? text.left(maxBlockCharacters) + QChar(0x2026) : text;
+    block.text.rich = escaped(block.text.plain);
+    return block;
+}
+
 const QString kLinkOpen = QStringLiteral("<a href=\"#%1\"><span style=\"color:#D4A34A;text-decoration:underline\">");
 const QString kLinkClose = QStringLiteral("</span></a>");
 const QString kCodeOpen = QStringLiteral("<code style=\"background-color:#3A3A3C\">");
@@ -67,12 +74,7 @@ public:
 
     Document finish() {
         closeText();
-        if (restOffset_) {
-            Block rest;
-            rest.text.plain = QString::fromUtf8(source_.mid(static_cast<qsizetype>(*restOffset_)));
-            rest.text.rich = escaped(rest.text.plain);
-            document_.blocks.push_back(std::move(rest));
-        }
+        if (restOffset_) document_.blocks.push_back(plainBlock(QString::fromUtf8(source_.mid(static_cast<qsizetype>(*restOffset_)))));
         return std::move(document_);
     }
 
@@ -139,7 +141,7 @@ public:
     int enterSpan(MD_SPANTYPE type, void* detail) {
         if (restOffset_) return 1;
         Inline* into = target();
-        if (!into) return 0;
+        if (!into || isCut(*into)) return 0;
         switch (type) {
         case MD_SPAN_EM: into->rich += QLatin1String("<i>"); break;
         case MD_SPAN_STRONG: into->rich += QLatin1String("<b>"); break;
@@ -155,7 +157,7 @@ public:
     int leaveSpan(MD_SPANTYPE type) {
         if (restOffset_) return 1;
         Inline* into = target();
-        if (!into) return 0;
+        if (!into || isCut(*into)) return 0;
         switch (type) {
         case MD_SPAN_EM: into->rich += QLatin1String("</i>"); break;
         case MD_SPAN_STRONG: into->rich += QLatin1String("</b>"); break;
@@ -182,7 +184,7 @@ public:
         }
         if (!cell_ && !open_ && !table_) openText(BlockKind::Paragraph);
         Inline* into = target();
-        if (!into) return 0;
+        if (!into || isCut(*into)) return 0;
         switch (type) {
         // A chat reply's single line breaks are kept, as people write them.
         case MD_TEXT_BR:
@@ -279,7 +281,10 @@ private:
         pending_.reset();
     }
 
-    void append(Inline& into, const QString& text) {
+    static bool isCut(const Inline& text) { return text.plain.size() >= maxBlockCharacters; }
+
+    void append(Inline& into, const QString& whole) {
+        const QString text = whole.left(maxBlockCharacters - into.plain.size());
         into.plain += text;
         for (const QChar c : text) {
             const bool isSpace = c == QLatin1Char(' ') || c == QLatin1Char('\t') || c == QLatin1Char('\n');
@@ -291,6 +296,10 @@ private:
             else if (c == QLatin1Char('\'')) into.rich += QLatin1String("&#39;");
             else into.rich += c;
             lastSpace_ = isSpace;
+        }
+        if (isCut(into)) {
+            into.plain += QChar(0x2026);
+            into.rich += QChar(0x2026);
         }
     }
 
@@ -348,6 +357,12 @@ Document parse(const QString& markdown) {
     parser.text = [](MD_TEXTTYPE t, const MD_CHAR* s, MD_SIZE n, void* u) { return self(u).text(t, s, n); };
     md_parse(source.constData(), static_cast<MD_SIZE>(source.size()), &parser, &builder);
     return builder.finish();
+}
+
+Document preview(const QString& markdown) {
+    Document document;
+    document.blocks.push_back(plainBlock(markdown.left(2000)));
+    return document;
 }
 
 QString plainReading(const Document& document) {

@@ -25,6 +25,8 @@ inline constexpr std::size_t maxBlocks = 400;
 // Cells of a table past these are dropped (the table's text stays in the reply's source).
 inline constexpr std::size_t maxTableColumns = 24;
 inline constexpr std::size_t maxTableRows = 200;
+// Text of one block past this many characters is cut, with "…" (Copy reply copies it all).
+inline constexpr qsizetype maxBlockCharacters = 8000;
 
 struct Link {
     QString url;   // exactly the target, decoded
@@ -59,6 +61,9 @@ struct Document {
 };
 
 Document parse(const QString& markdown);
+
+// The start of `markdown` as one plain paragraph, shown while a long reply is parsed.
+Document preview(const QString& markdown);
 
 // The whole document as a screen reader reads it: no markup characters.
 QString plainReading(const Document& document);

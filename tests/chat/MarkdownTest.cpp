@@ -1,10 +1,14 @@
 // Markdown of a reply → the typed blocks the bubble draws, as one table: every block
 // and inline kind, raw HTML kept literal, refused link schemes, images that never
 // load, escaping, and the caps on nesting and block count.
+#include "chat/ChatMessageModel.h"
 #include "chat/markdown/MarkdownDocument.h"
+
+#include "TestEnvironment.h"
 
 #include <gtest/gtest.h>
 
+using namespace nimbo;
 using namespace nimbo::markdown;
 
 namespace {
@@ -117,6 +121,27 @@ TEST(Markdown, PlainReadingHasNoMarkupAndTheBlockCountIsCapped) {
     const Document past = parse(paragraphs(maxBlocks + 2));  // the rest is one plain paragraph
     ASSERT_EQ(past.blocks.size(), maxBlocks + 1);
     EXPECT_EQ(past.blocks.back().text.plain, QStringLiteral("p%1 *x*\n\np%2 *x*\n\n").arg(maxBlocks).arg(maxBlocks + 1));
+}
+
+TEST(Markdown, TheTranscriptFormatsRepliesOnlyAndParsesLongOnesOnAWorker) {
+    ChatMessageModel model;
+    const qsizetype limit = FormattedReplies::inlineLimit;
+    for (const QString& content : {QStringLiteral("**typed**"), QStringLiteral("\u26A0 **notice**"),
+                                   "**a** " + QString(limit - 6, 'x'), "**a** " + QString(limit - 5, 'x')})
+        model.append(ChatMessage(model.rowCount() == 0 ? QStringLiteral("user") : QStringLiteral("assistant"), content));
+    auto data = [&](int row, int role) { return model.data(model.index(row), role); };
+    auto first = [&](int row) {
+        return data(row, ChatMessageModel::BlocksRole).toList().value(0).toMap().value("plain").toString().left(4);
+    };
+    EXPECT_EQ(data(0, ChatMessageModel::BlockCountRole).toInt(), 0);  // as typed
+    EXPECT_EQ(data(1, ChatMessageModel::BlockCountRole).toInt(), 0);  // a notice
+    EXPECT_EQ(data(1, ChatMessageModel::ReadingRole).toString(), QStringLiteral("\u26A0 **notice**"));
+    EXPECT_EQ(first(2), "a xx");   // at the limit: parsed at once
+    EXPECT_EQ(first(3), "**a*");   // past it: a plain preview until the worker is done
+    ASSERT_TRUE(test::waitUntil([&] { return first(3) == "a xx"; }));
+    EXPECT_EQ(data(3, ChatMessageModel::ReadingRole).toString().size(), maxBlockCharacters + 1);  // cut, with "…"
+    EXPECT_EQ(model.blocksOf(3, 0, 5).size(), 1);
+    EXPECT_TRUE(model.blocksOf(3, 1, 5).isEmpty());
 }
 
 }  // namespace
