@@ -237,6 +237,8 @@ Page {
             RowLayout {
                 Layout.fillWidth: true
                 Text {
+                    Layout.fillWidth: true
+                    wrapMode: Text.WrapAnywhere
                     text: card.modelData.title
                     textFormat: Text.PlainText
                     color: Theme.primaryText
@@ -245,8 +247,8 @@ Page {
                     Accessible.role: Accessible.StaticText
                     Accessible.name: text
                 }
-                Item { Layout.fillWidth: true }
                 Rectangle {
+                    Layout.maximumWidth: cardColumn.width / 2
                     implicitWidth: runBadge.implicitWidth + 16
                     implicitHeight: runBadge.implicitHeight + 6
                     radius: 6
@@ -254,6 +256,8 @@ Page {
                     Text {
                         id: runBadge
                         anchors.centerIn: parent
+                        width: Math.min(implicitWidth, parent.width - 16)
+                        elide: Text.ElideRight
                         text: card.modelData.badge
                         textFormat: Text.PlainText
                         font: Theme.caption
@@ -274,6 +278,8 @@ Page {
                     RowLayout {
                         Layout.fillWidth: true
                         Text {
+                            Layout.fillWidth: true
+                            wrapMode: Text.WrapAnywhere
                             text: job.modelData.name
                             textFormat: Text.PlainText
                             color: Theme.primaryText
@@ -282,7 +288,6 @@ Page {
                             Accessible.role: Accessible.StaticText
                             Accessible.name: text
                         }
-                        Item { Layout.fillWidth: true }
                         Text {
                             text: job.modelData.badge
                             textFormat: Text.PlainText

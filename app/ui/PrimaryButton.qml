@@ -11,7 +11,7 @@ Button {
 
     Layout.fillWidth: true
     enabled: !busy
-    implicitHeight: 48
+    implicitHeight: Math.max(48, contentItem.implicitHeight + 16)
     Accessible.role: Accessible.Button
     Accessible.name: text
 
