@@ -96,6 +96,11 @@ TEST(ChatScreen, AFormattedReply) {
     const QString reading = accessibleName(bubble(2));
     EXPECT_TRUE(reading.startsWith("Nimbo: Plan\nHere is the plan with inline code:\n1. Install")) << reading.toStdString();
     for (const char* markup : {"**", "`", "|", "##", "]("}) EXPECT_FALSE(reading.contains(markup)) << markup;
+    // Each block's text is selected with the keyboard.
+    QQuickItem* heading = within(bubble(2), "blockText").value(0);
+    heading->forceActiveFocus();
+    QTest::keyClick(window, Qt::Key_A, Qt::ControlModifier);
+    EXPECT_EQ(heading->property("selectedText").toString(), "Plan");
     QQuickItem* code = within(bubble(2), "codeText").value(0);
     ASSERT_TRUE(code);
     EXPECT_EQ(accessibleName(code), "sh code: " + kCode);
