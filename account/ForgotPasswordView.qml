@@ -25,6 +25,8 @@ Page {
         Label {
             textFormat: Text.PlainText
             Layout.topMargin: 20
+            Layout.fillWidth: true
+            wrapMode: Text.Wrap
             text: "Reset your password"
             font: Theme.title2
             color: Theme.primaryText

@@ -57,7 +57,7 @@ StackView {
                     textFormat: Text.PlainText
                     Layout.alignment: Qt.AlignHCenter
                     text: "N\u00B7IMBO"
-                    font.pixelSize: 30
+                    font.pixelSize: Theme.largeTitle.pixelSize
                     font.weight: Font.Black
                     color: Theme.accentGold
                     Accessible.role: Accessible.Heading
@@ -65,8 +65,12 @@ StackView {
                 }
                 Label {
                     textFormat: Text.PlainText
-                    Layout.alignment: Qt.AlignHCenter
+                    Layout.fillWidth: true
+                    Layout.leftMargin: 24
+                    Layout.rightMargin: 24
                     Layout.bottomMargin: 18
+                    horizontalAlignment: Text.AlignHCenter
+                    wrapMode: Text.Wrap
                     text: "Sign in to Nimbo Chat"
                     font: Theme.title3
                     color: Theme.secondaryText
@@ -108,16 +112,20 @@ StackView {
                     busy: navigation.viewModel.isBusy
                     onClicked: navigation.viewModel.doLogin()
                 }
-                RowLayout {
+                // One line while both links fit, one above the other with large text.
+                GridLayout {
                     Layout.leftMargin: 20
                     Layout.rightMargin: 20
+                    columns: forgotLink.implicitWidth + signupLink.implicitWidth + 48 <= parent.width - 40 ? 3 : 1
                     LinkButton {
+                        id: forgotLink
                         objectName: "forgotLink"
                         text: "Forgot password?"
                         onClicked: navigation.viewModel.showForgotPassword = true
                     }
                     Item { Layout.fillWidth: true }
                     LinkButton {
+                        id: signupLink
                         objectName: "signupLink"
                         text: "Sign up"
                         onClicked: navigation.viewModel.showSignup = true

@@ -32,6 +32,8 @@ Page {
                 textFormat: Text.PlainText
                 Layout.topMargin: 12
                 Layout.bottomMargin: 6
+                Layout.fillWidth: true
+                wrapMode: Text.Wrap
                 text: "Create your account"
                 font: Theme.title2
                 color: Theme.primaryText

@@ -20,4 +20,5 @@ ApplicationWindow {
         session: window.session
     }
     PermissionPromptHost { anchors.fill: parent }
+    TextSizeShortcuts {}
 }

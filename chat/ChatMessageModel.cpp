@@ -4,6 +4,15 @@
 
 namespace nimbo {
 
+ChatMessageModel::ChatMessageModel(QObject* parent) : QAbstractListModel(parent) {
+    connect(&formatted_, &markdown::FormattedReplies::ready, this, [this](const QUuid& id) {
+        const auto found = std::find_if(messages_.begin(), messages_.end(), [&](const ChatMessage& m) { return m.id == id; });
+        if (found == messages_.end()) return;
+        const QModelIndex changed = index(static_cast<int>(found - messages_.begin()));
+        emit dataChanged(changed, changed, {BlocksRole, BlockCountRole, ReadingRole});
+    });
+}
+
 int ChatMessageModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : static_cast<int>(messages_.size());
 }
@@ -19,13 +28,37 @@ QVariant ChatMessageModel::data(const QModelIndex& index, int role) const {
     case IsUserRole: return message.isUser();
     case CanResendRole: return message.failedSend.has_value();
     case IsResendingRole: return message.isResending;
+    case BlocksRole: {
+        const markdown::Formatted* form = formattedAt(index.row());
+        return form ? form->blocks.mid(0, eagerBlocks) : QVariantList();
+    }
+    case BlockCountRole: {
+        const markdown::Formatted* form = formattedAt(index.row());
+        return form ? static_cast<int>(form->blocks.size()) : 0;
+    }
+    case ReadingRole: {
+        const markdown::Formatted* form = formattedAt(index.row());
+        return form ? form->reading : message.content;
+    }
     default: return {};
     }
 }
 
+const markdown::Formatted* ChatMessageModel::formattedAt(int row) const {
+    const ChatMessage& message = messages_[static_cast<std::size_t>(row)];
+    return message.isMarkdown() ? formatted_.find(message.id, message.content) : nullptr;
+}
+
+QVariantList ChatMessageModel::blocksOf(int row, int from, int count) const {
+    if (row < 0 || row >= rowCount() || from < 0 || count < 0) return {};
+    const markdown::Formatted* form = formattedAt(row);
+    return form ? form->blocks.mid(from, count) : QVariantList();
+}
+
 QHash<int, QByteArray> ChatMessageModel::roleNames() const {
     return {{IdRole, "id"},         {RoleRole, "role"},           {ContentRole, "content"},
-            {IsUserRole, "isUser"}, {CanResendRole, "canResend"}, {IsResendingRole, "isResending"}};
+            {IsUserRole, "isUser"}, {CanResendRole, "canResend"}, {IsResendingRole, "isResending"},
+            {BlocksRole, "blocks"}, {BlockCountRole, "blockCount"}, {ReadingRole, "reading"}};
 }
 
 void ChatMessageModel::append(ChatMessage message) {
@@ -38,6 +71,7 @@ void ChatMessageModel::append(ChatMessage message) {
 void ChatMessageModel::reset(std::vector<ChatMessage> messages) {
     beginResetModel();
     messages_ = std::move(messages);
+    formatted_.clear();
     endResetModel();
 }
 

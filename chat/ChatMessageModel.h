@@ -2,6 +2,7 @@
 // The chat transcript: entries in order, oldest first, only ever appended to.
 
 #include "api/Records.h"
+#include "chat/markdown/FormattedReplies.h"
 
 #include <QAbstractListModel>
 #include <QString>
@@ -39,6 +40,9 @@ struct ChatMessage {
     bool isResending = false;
 
     bool isUser() const { return role == QLatin1String("user"); }
+    // Replies, the greeting and the on-device answers are Markdown; what the person
+    // typed and the "⚠ " notices are shown exactly as written.
+    bool isMarkdown() const { return !isUser() && !content.startsWith(QStringLiteral("\u26A0 ")); }
 };
 
 class ChatMessageModel : public QAbstractListModel {
@@ -48,13 +52,30 @@ class ChatMessageModel : public QAbstractListModel {
 
 public:
     // canResend: the entry offers "Send again"; isResending: that send is under way.
-    enum Role { IdRole = Qt::UserRole + 1, RoleRole, ContentRole, IsUserRole, CanResendRole, IsResendingRole };
+    // BlocksRole: the first (up to eagerBlocks) of the entry's Markdown blocks, drawn with
+    // its bubble; BlockCountRole: how many there are (0 for plain entries; a preview
+    // while a long reply is being parsed); ReadingRole: what a screen reader reads.
+    enum Role {
+        IdRole = Qt::UserRole + 1,
+        RoleRole,
+        ContentRole,
+        IsUserRole,
+        CanResendRole,
+        IsResendingRole,
+        BlocksRole,
+        BlockCountRole,
+        ReadingRole
+    };
+    static constexpr int eagerBlocks = 8;
 
-    explicit ChatMessageModel(QObject* parent = nullptr) : QAbstractListModel(parent) {}
+    explicit ChatMessageModel(QObject* parent = nullptr);
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     QVariant data(const QModelIndex& index, int role) const override;
     QHash<int, QByteArray> roleNames() const override;
+    // Up to `count` blocks of entry `row` from `from` on: the rest of a long reply, which
+    // the bubble builds over later frames in pieces.
+    Q_INVOKABLE QVariantList blocksOf(int row, int from, int count) const;
 
     const std::vector<ChatMessage>& messages() const { return messages_; }
     void append(ChatMessage message);
@@ -71,7 +92,10 @@ public:
     void withdrawResend(int row);
 
 private:
+    const markdown::Formatted* formattedAt(int row) const;
+
     std::vector<ChatMessage> messages_;
+    mutable markdown::FormattedReplies formatted_;  // made on first use, then kept
 };
 
 }  // namespace nimbo

@@ -67,6 +67,7 @@ Page {
             }
         }
 
+        TextSizeButton {}
         ToolButton {
             id: menuButton
             objectName: "menuButton"
@@ -198,48 +199,9 @@ Page {
             Accessible.role: Accessible.List
             Accessible.name: "Transcript"
 
-            delegate: Item {
-                id: row
-                objectName: "messageRow"
-                required property string content
-                required property bool isUser
-
+            delegate: MessageBubble {
                 width: transcript.width
-                height: bubble.height
-
-                Rectangle {
-                    id: bubble
-                    objectName: "bubble"
-                    // 14 of list padding on each side, at least 40 kept free beside the bubble.
-                    readonly property real widest: row.width - 2 * 14 - 40
-                    x: row.isUser ? row.width - 14 - width : 14
-                    width: Math.min(bubbleText.implicitWidth + 20, widest)
-                    height: bubbleText.height + 20
-                    radius: 14
-                    color: row.isUser ? Theme.accentGold : Theme.secondaryBackground
-
-                    TextEdit {
-                        id: bubbleText
-                        objectName: "bubbleText"
-                        x: 10
-                        y: 10
-                        width: bubble.width - 20
-                        text: row.content
-                        readOnly: true
-                        selectByMouse: true
-                        // Reached with Tab; Shift+arrows select and Ctrl+C copies.
-                        selectByKeyboard: true
-                        activeFocusOnTab: true
-                        wrapMode: TextEdit.Wrap
-                        textFormat: TextEdit.PlainText
-                        font: Theme.body
-                        color: row.isUser ? Theme.black : Theme.primaryText
-                        selectionColor: row.isUser ? Theme.filledBackground : Theme.accentGold
-                        selectedTextColor: row.isUser ? Theme.primaryText : Theme.black
-                        Accessible.role: Accessible.StaticText
-                        Accessible.name: (row.isUser ? "You: " : "Nimbo: ") + text
-                    }
-                }
+                onLinkChosen: (url, host) => linkQuestion.ask(url, host)
             }
 
             footer: Item {
@@ -276,7 +238,13 @@ Page {
 
             // Brings the last entry into view, bottom-aligned, whenever the count changes.
             onCountChanged: if (count > 0) Qt.callLater(scrollToLast)
+            // The end stays in view while the last reply's later blocks are built,
+            // until the person scrolls or moves the focus.
+            property bool followsEnd: false
+            onMovementStarted: followsEnd = false
+            onContentHeightChanged: if (followsEnd && !scrollAnimation.running) positionViewAtIndex(count - 1, ListView.End)
             function scrollToLast() {
+                followsEnd = true
                 const from = contentY
                 positionViewAtIndex(count - 1, ListView.End)
                 const to = contentY
@@ -284,6 +252,17 @@ Page {
                 contentY = from
                 scrollAnimation.to = to
                 scrollAnimation.restart()
+            }
+            function reveal(item) {
+                followsEnd = false
+                // Rows laid out on the way may move: measure again once they are.
+                for (let pass = 0; pass < 2; ++pass) {
+                    const top = item.mapToItem(contentItem, 0, 0).y - 8
+                    const bottom = top + item.height + 16
+                    if (top < contentY) contentY = top
+                    else if (bottom > contentY + height) contentY = Math.min(top, bottom - height)
+                    forceLayout()
+                }
             }
             NumberAnimation {
                 id: scrollAnimation
@@ -296,158 +275,38 @@ Page {
             }
         }
 
-        Rectangle {
+        Composer {
             Layout.fillWidth: true
-            implicitHeight: inputRow.implicitHeight + 2 * Theme.padding
-            color: Theme.systemBackground
-
-            RowLayout {
-                id: inputRow
-                anchors.fill: parent
-                anchors.margins: Theme.padding
-                spacing: 8
-
-                InputField {
-                    objectName: "messageField"
-                    placeholderText: "Message Nimbo\u2026"
-                    leftPadding: 10
-                    rightPadding: 10
-                    topPadding: 10
-                    bottomPadding: 10
-                    // The return key does not send.
-                    text: page.viewModel.inputText
-                    onTextEdited: page.viewModel.inputText = text
-                    background: Rectangle { radius: 10; color: Theme.secondaryBackground }
-                }
-
-                // A tap sends; a press held for half a second without moving runs the
-                // on-device model test instead.
-                Item {
-                    objectName: "sendButton"
-                    implicitWidth: 30
-                    implicitHeight: 30
-                    enabled: page.viewModel.canSend
-                    opacity: enabled ? 1.0 : 0.4
-                    Accessible.role: Accessible.Button
-                    Accessible.name: "Send"
-                    Accessible.onPressAction: page.viewModel.sendMessage()
-                    activeFocusOnTab: true
-                    Keys.onSpacePressed: page.viewModel.sendMessage()
-                    Keys.onReturnPressed: page.viewModel.sendMessage()
-                    Keys.onEnterPressed: page.viewModel.sendMessage()
-
-                    // "arrow.up.circle.fill": a filled gold disc with the arrow cut out.
-                    Rectangle {
-                        anchors.fill: parent
-                        radius: width / 2
-                        color: Theme.accentGold
-                        border.width: parent.activeFocus ? 2 : 0
-                        border.color: Theme.primaryText
-                        SymbolIcon {
-                            anchors.centerIn: parent
-                            name: "arrow.up"
-                            size: 22
-                            color: Theme.black
-                        }
-                    }
-                    TapHandler {
-                        longPressThreshold: 0.5
-                        gesturePolicy: TapHandler.DragThreshold
-                        onTapped: page.viewModel.sendMessage()
-                        onLongPressed: page.viewModel.runOnDeviceModelTest()
-                    }
-                }
-            }
+            viewModel: page.viewModel
         }
     }
 
-    component AlertButton: Button {
-        id: alertButton
-        Layout.fillWidth: true
-        implicitHeight: 44
-        font.pixelSize: 17
-        font.capitalization: Font.MixedCase
-        Accessible.role: Accessible.Button
-        Accessible.name: text
-        contentItem: Text {
-            textFormat: Text.PlainText
-            text: alertButton.text
-            font: alertButton.font
-            color: Theme.accentGold
-            horizontalAlignment: Text.AlignHCenter
-            verticalAlignment: Text.AlignVCenter
+    // A focused bubble (or a block inside one) outside the visible part of the
+    // transcript is scrolled into view.
+    Connections {
+        target: page.Window.window
+        function onActiveFocusItemChanged() {
+            const focused = page.Window.window.activeFocusItem
+            // The whole bubble when it fits, else the focused part of it.
+            for (let item = focused; item; item = item.parent)
+                if (item.parent === transcript.contentItem)
+                    return transcript.reveal(item.height <= transcript.height ? item : focused)
         }
-        background: Rectangle { color: alertButton.down || alertButton.visualFocus ? Theme.separator : "transparent" }
     }
 
     // Shown while the view model asks for it; closing it by either button clears the flag.
-    Dialog {
+    UpdateAlert {
         id: updateAlert
-        objectName: "updateAlert"
-        parent: Overlay.overlay
-        anchors.centerIn: parent
-        width: Math.min(300, page.width - 48)
-        // Modal: it takes the keyboard (Tab stays inside) and nothing beneath takes input.
-        modal: true
-        focus: true
-        closePolicy: Popup.CloseOnEscape
-        title: "Update available"
+        message: page.viewModel.updateMessage
         // Waits for the screen to be in a window before it opens.
         visible: page.viewModel.showUpdateAlert && page.Window.window !== null
         onClosed: page.viewModel.showUpdateAlert = false
+        onUpdate: page.viewModel.openUpdate()
+    }
 
-        padding: 20
-        topPadding: 6
-        background: Rectangle { radius: 14; color: Theme.filledBackground }
-        Overlay.modal: Rectangle { color: Qt.rgba(0, 0, 0, 0.55) }
-
-        header: Label {
-            textFormat: Text.PlainText
-            topPadding: 20
-            leftPadding: 20
-            rightPadding: 20
-            horizontalAlignment: Text.AlignHCenter
-            wrapMode: Text.Wrap
-            text: updateAlert.title
-            font: Theme.headline
-            color: Theme.primaryText
-            Accessible.role: Accessible.Heading
-            Accessible.name: text
-        }
-
-        contentItem: Label {
-            textFormat: Text.PlainText
-            horizontalAlignment: Text.AlignHCenter
-            wrapMode: Text.Wrap
-            text: page.viewModel.updateMessage
-            font: Theme.footnote
-            color: Theme.primaryText
-            Accessible.role: Accessible.AlertMessage
-            Accessible.name: text
-        }
-
-        footer: ColumnLayout {
-            spacing: 0
-            Rectangle { Layout.fillWidth: true; implicitHeight: 1; color: Theme.separator }
-            RowLayout {
-                spacing: 0
-                AlertButton {
-                    objectName: "updateButton"
-                    focus: true
-                    text: "Update"
-                    onClicked: {
-                        page.viewModel.openUpdate()
-                        updateAlert.close()
-                    }
-                }
-                Rectangle { Layout.fillHeight: true; implicitWidth: 1; color: Theme.separator }
-                AlertButton {
-                    objectName: "laterButton"
-                    text: "Later"
-                    font.weight: Font.DemiBold
-                    onClicked: updateAlert.close()
-                }
-            }
-        }
+    // Asked before any link of a reply opens; only "Open" hands it to the link gate.
+    LinkQuestion {
+        id: linkQuestion
+        onOpenChosen: url => page.viewModel.openLink(url)
     }
 }

@@ -256,4 +256,6 @@ void ChatViewModel::openUpdate() {
     platform::UrlOpener::current().open(QString::fromStdString(updateInfo_->storeUrl));  // web pages only
 }
 
+bool ChatViewModel::openLink(const QString& url) const { return platform::UrlOpener::links().open(url); }
+
 }  // namespace nimbo

@@ -93,6 +93,8 @@ public:
     Q_INVOKABLE void runOnDeviceModelTest();
     // "Update" of the update alert: opens the store page outside the app.
     Q_INVOKABLE void openUpdate();
+    // A link of a reply the person chose to open: web pages and mail addresses only.
+    Q_INVOKABLE bool openLink(const QString& url) const;
 
 signals:
     void inputTextChanged();

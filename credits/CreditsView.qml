@@ -212,10 +212,13 @@ Page {
         spacing: 6
 
         RowLayout {
+            Layout.fillWidth: true
             spacing: 8
-            SymbolIcon { name: plan.icon; size: 18; color: Theme.accentGold }
+            SymbolIcon { name: plan.icon; size: 18; color: Theme.accentGold; Layout.alignment: Qt.AlignTop | Qt.AlignLeft }
             Label {
                 textFormat: Text.PlainText
+                Layout.fillWidth: true
+                wrapMode: Text.Wrap
                 text: plan.title
                 font.pixelSize: Theme.subheadline.pixelSize
                 font.weight: Font.Bold
@@ -256,13 +259,14 @@ Page {
 
         Label {
             textFormat: Text.PlainText
+            Layout.fillWidth: true  // the figure on the right, the label wrapping when text is large
+            wrapMode: Text.Wrap
             text: figure.label
             font: Theme.body
             color: Theme.primaryText
             Accessible.role: Accessible.StaticText
             Accessible.name: text
         }
-        Item { Layout.fillWidth: true }
         Label {
             textFormat: Text.PlainText
             objectName: figure.objectName + "Value"

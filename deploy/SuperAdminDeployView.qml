@@ -176,7 +176,7 @@ Page {
                         visible: !page.viewModel.isTriggering
                         text: page.viewModel.triggerLabel
                         color: page.viewModel.isProd ? Theme.primaryText : Theme.black
-                        font.pixelSize: 17
+                        font.pixelSize: Theme.body.pixelSize
                         font.weight: Font.Bold
                     }
                 }
@@ -242,6 +242,8 @@ Page {
             RowLayout {
                 Layout.fillWidth: true
                 Text {
+                    Layout.fillWidth: true
+                    wrapMode: Text.WrapAnywhere
                     text: card.modelData.title
                     textFormat: Text.PlainText
                     color: Theme.primaryText
@@ -250,8 +252,8 @@ Page {
                     Accessible.role: Accessible.StaticText
                     Accessible.name: text
                 }
-                Item { Layout.fillWidth: true }
                 Rectangle {
+                    Layout.maximumWidth: cardColumn.width / 2
                     implicitWidth: runBadge.implicitWidth + 16
                     implicitHeight: runBadge.implicitHeight + 6
                     radius: 6
@@ -259,6 +261,8 @@ Page {
                     Text {
                         id: runBadge
                         anchors.centerIn: parent
+                        width: Math.min(implicitWidth, parent.width - 16)
+                        elide: Text.ElideRight
                         text: card.modelData.badge
                         textFormat: Text.PlainText
                         font: Theme.caption
@@ -279,6 +283,8 @@ Page {
                     RowLayout {
                         Layout.fillWidth: true
                         Text {
+                            Layout.fillWidth: true
+                            wrapMode: Text.WrapAnywhere
                             text: job.modelData.name
                             textFormat: Text.PlainText
                             color: Theme.primaryText
@@ -287,7 +293,6 @@ Page {
                             Accessible.role: Accessible.StaticText
                             Accessible.name: text
                         }
-                        Item { Layout.fillWidth: true }
                         Text {
                             text: job.modelData.badge
                             textFormat: Text.PlainText

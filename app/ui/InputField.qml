@@ -19,7 +19,7 @@ TextField {
     bottomPadding: 12
     color: Theme.primaryText
     placeholderTextColor: Theme.secondaryText
-    font.pixelSize: 17
+    font.pixelSize: Theme.body.pixelSize
     selectByMouse: true
     Accessible.role: Accessible.EditableText
     Accessible.name: accessibleName

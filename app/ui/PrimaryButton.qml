@@ -11,7 +11,7 @@ Button {
 
     Layout.fillWidth: true
     readonly property FocusHandOff handOff: FocusHandOff { control: control; disabled: control.busy }
-    implicitHeight: 48
+    implicitHeight: Math.max(48, contentItem.implicitHeight + 16)
     Accessible.role: Accessible.Button
     Accessible.name: text
 
@@ -37,7 +37,7 @@ Button {
                 textFormat: Text.PlainText
                 text: control.text
                 color: Theme.black
-                font.pixelSize: 17
+                font.pixelSize: Theme.body.pixelSize
                 font.weight: Font.Bold
                 anchors.verticalCenter: parent.verticalCenter
             }

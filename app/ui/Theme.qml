@@ -1,7 +1,9 @@
 pragma Singleton
 import QtQuick
+import Nimbo.Ui
 
 // Colours, type styles and spacings shared by every screen. The app is dark only.
+// Every type style follows the reader's text size (TextScale).
 QtObject {
     readonly property color accentGold: Qt.rgba(0.83, 0.64, 0.29, 1)
     readonly property color black: "#000000"
@@ -14,19 +16,24 @@ QtObject {
     readonly property color red: "#FF453A"
     readonly property color orange: "#FF9F0A"
     readonly property color green: "#30D158"
+    readonly property color codeBackground: "#111113"
 
     readonly property int padding: 16
     readonly property int cornerRadius: 10
     readonly property int windowWidth: 390
     readonly property int windowHeight: 844
 
-    readonly property font largeTitle: Qt.font({ pixelSize: 30, weight: Font.Black })
-    readonly property font title2: Qt.font({ pixelSize: 22, weight: Font.Bold })
-    readonly property font title3: Qt.font({ pixelSize: 20 })
-    readonly property font headline: Qt.font({ pixelSize: 17, weight: Font.DemiBold })
-    readonly property font body: Qt.font({ pixelSize: 17 })
-    readonly property font subheadline: Qt.font({ pixelSize: 15 })
-    readonly property font footnote: Qt.font({ pixelSize: 13 })
-    readonly property font caption: Qt.font({ pixelSize: 12 })
-    readonly property font caption2: Qt.font({ pixelSize: 11 })
+    readonly property real textScale: TextScale.factor
+    function scaled(size) { return Math.round(size * textScale) }
+    readonly property font codeBody: Qt.font({ family: "monospace", pixelSize: scaled(15) })
+
+    readonly property font largeTitle: Qt.font({ pixelSize: scaled(30), weight: Font.Black })
+    readonly property font title2: Qt.font({ pixelSize: scaled(22), weight: Font.Bold })
+    readonly property font title3: Qt.font({ pixelSize: scaled(20) })
+    readonly property font headline: Qt.font({ pixelSize: scaled(17), weight: Font.DemiBold })
+    readonly property font body: Qt.font({ pixelSize: scaled(17) })
+    readonly property font subheadline: Qt.font({ pixelSize: scaled(15) })
+    readonly property font footnote: Qt.font({ pixelSize: scaled(13) })
+    readonly property font caption: Qt.font({ pixelSize: scaled(12) })
+    readonly property font caption2: Qt.font({ pixelSize: scaled(11) })
 }

@@ -6,6 +6,7 @@
 //     scripted server that answers after 2 s.
 #include "app/ImportQmlModules.h"
 
+#include "ChatBenchSupport.h"
 #include "ScriptedServer.h"
 #include "api/ServiceEndpoints.h"
 #include "chat/ChatViewModel.h"
@@ -26,6 +27,7 @@
 #include <vector>
 
 using namespace nimbo;
+using namespace nimbo::bench;
 using namespace std::chrono_literals;
 
 namespace {
@@ -33,19 +35,6 @@ namespace {
 constexpr int kEntries = 10'000;
 constexpr int kSamples = 200;
 constexpr int kRequests = 20;
-
-const char* kScreen = R"(
-import QtQuick
-import QtQuick.Controls
-import Nimbo.Chat
-StackView { initialItem: ChatView {} }
-)";
-
-void spin(std::chrono::milliseconds duration) {
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < duration.count()) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-}
 
 void fill(ChatMessageModel& model, int count) {
     for (int i = 0; i < count; ++i)
@@ -68,49 +57,6 @@ double medianAppendAndHistoryUs(ChatMessageModel& model) {
     return samples[kSamples / 2];
 }
 
-struct Screen {
-    QQmlEngine engine;
-    QQuickWindow window;
-    std::unique_ptr<QObject> root;
-    ChatViewModel* viewModel = nullptr;
-    QQuickItem* list = nullptr;
-
-    Screen() {
-        window.resize(390, 844);
-        QQmlComponent component(&engine);
-        component.setData(kScreen, QUrl(QStringLiteral("qrc:/bench/Screen.qml")));
-        root.reset(component.create());
-        auto* item = qobject_cast<QQuickItem*>(root.get());
-        if (!item) {
-            std::fprintf(stdout, "screen did not load: %s\n", qPrintable(component.errorString()));
-            std::exit(1);
-        }
-        item->setParentItem(window.contentItem());
-        item->setSize(QSizeF(390, 844));
-        window.show();
-        spin(200ms);
-        QObject* chat = item->findChild<QObject*>(QStringLiteral("chatView"));
-        viewModel = qobject_cast<ChatViewModel*>(chat->property("viewModel").value<QObject*>());
-        list = item->findChild<QQuickItem*>(QStringLiteral("transcript"));
-    }
-
-    // The message rows the list has built (delegates are children in the visual tree only).
-    std::vector<QQuickItem*> builtRows() const {
-        std::vector<QQuickItem*> rows;
-        for (QQuickItem* child : list->property("contentItem").value<QQuickItem*>()->childItems())
-            if (child->objectName() == QLatin1String("messageRow") && child->isVisible()) rows.push_back(child);
-        return rows;
-    }
-    int rowsInView() const {
-        int visible = 0;
-        for (QQuickItem* row : builtRows()) {
-            const qreal top = row->mapToItem(list, QPointF()).y();
-            if (top + row->height() > 0 && top < list->height()) ++visible;
-        }
-        return visible;
-    }
-};
-
 void transcriptFigures() {
     ChatMessageModel bare;
     fill(bare, kEntries);
@@ -126,36 +72,6 @@ void transcriptFigures() {
     std::printf("message delegates built for %d entries: %zu (rows in view: %d)\n",
                 screen.viewModel->messages()->rowCount(), screen.builtRows().size(), screen.rowsInView());
 }
-
-// Records the longest gap between ticks of a 1 ms timer on the UI thread.
-class StallMeter {
-public:
-    StallMeter() {
-        ticker_.setTimerType(Qt::PreciseTimer);
-        ticker_.setInterval(1);
-        QObject::connect(&ticker_, &QTimer::timeout, [this] { tick(); });
-        clock_.start();
-        ticker_.start();
-    }
-    // Ends the current period and returns its longest stall in milliseconds.
-    double lap() {
-        tick();
-        const double longest = static_cast<double>(longest_) / 1e6;
-        longest_ = 0;
-        return longest;
-    }
-
-private:
-    void tick() {
-        const qint64 now = clock_.nsecsElapsed();
-        longest_ = std::max(longest_, now - last_);
-        last_ = now;
-    }
-    QElapsedTimer clock_;
-    QTimer ticker_;
-    qint64 last_ = 0;
-    qint64 longest_ = 0;
-};
 
 void stallFigures(test::ScriptedServer& production) {
     production.on("POST", "/api/chat/orc",
@@ -189,13 +105,7 @@ void stallFigures(test::ScriptedServer& production) {
 
 int main(int argc, char** argv) {
     QTemporaryDir scratch;
-    ::setenv("XDG_DATA_HOME", qPrintable(scratch.filePath("data")), 1);
-    ::setenv("XDG_CONFIG_HOME", qPrintable(scratch.filePath("config")), 1);
-    ::setenv("XDG_RUNTIME_DIR", qPrintable(scratch.path()), 1);
-    ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    ::setenv("QT_QUICK_BACKEND", "software", 0);
-    ::setenv("QT_QUICK_CONTROLS_STYLE", "Material", 0);
-    ::setenv("QT_QUICK_CONTROLS_MATERIAL_THEME", "Dark", 0);
+    useScratchAndOffscreen(scratch);
     test::ScriptedServer production;
     test::ScriptedServer testBase;
     api::ServiceEndpoints::overrideForProcess({{production.base(), testBase.base()}, production.base()});

@@ -32,18 +32,25 @@ TEST(PrivateFiles, OpeningTheFolderTightensItClearsStaleTemporariesAndKeepsEvery
     EXPECT_TRUE(platform::FileKeyValueStore(file).boolForKey("a"));
 }
 
-TEST(UrlOpening, OnlyWebPagesReachTheOpener) {
+TEST(UrlOpening, OnlyWebPagesReachTheOpenerAndLinksAddOneMailAddress) {
     struct Accepting : platform::UrlOpener {
         bool open(const QString&) override { return true; }
     } accepting;
     platform::UrlOpener::install(&accepting);  // so a URL that reaches the opener reports true
-    const struct { const char* url; bool opens; } cases[] = {
-        {"https://store.example/nimbo", true}, {"HTTP://127.0.0.1:8780/account/billing", true},
-        {"file:///etc/passwd", false}, {"smb://host/share", false}, {"ftp://host/x", false},
-        {"javascript:alert(1)", false}, {"mailto:a@b.c", false}, {"x-nimbo://open", false},
-        {"store.example/nimbo", false}, {"https://", false}, {"https:///path", false}, {"", false},
+    const struct { const char* url; bool opens; bool opensAsLink; } cases[] = {
+        {"https://store.example/nimbo", true, true}, {"HTTP://127.0.0.1:8780/account/billing", true, true},
+        {"file:///etc/passwd", false, false}, {"smb://host/share", false, false}, {"ftp://host/x", false, false},
+        {"javascript:alert(1)", false, false}, {"mailto:a@b.c", false, true}, {"MAILTO:a@b.c", false, true},
+        {"mailto:a@b.c?bcc=x@y.z", false, false}, {"mailto:a@b.c,x@y.z", false, false},
+        {"mailto:a@b.c#x", false, false}, {"mailto:ab.c", false, false}, {"mailto:", false, false},
+        {"mailto://a@b.c", false, false}, {"data:text/html,x", false, false}, {"x-nimbo://open", false, false},
+        {"store.example/nimbo", false, false}, {"https://", false, false}, {"https:///path", false, false},
+        {"", false, false},
     };
-    for (const auto& c : cases) EXPECT_EQ(platform::UrlOpener::current().open(c.url), c.opens) << c.url;
+    for (const auto& c : cases) {
+        EXPECT_EQ(platform::UrlOpener::current().open(c.url), c.opens) << c.url;
+        EXPECT_EQ(platform::UrlOpener::links().open(c.url), c.opensAsLink) << c.url;
+    }
     platform::UrlOpener::install(nullptr);
 }
 

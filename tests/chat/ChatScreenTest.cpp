@@ -92,7 +92,7 @@ TEST(ChatScreen, AWalkThroughTheScreen) {
     EXPECT_EQ(left(5) + bubble(5)->width(), 390 - 14);
     // A screen reader tells who wrote each bubble; Tab reaches its text, which the keyboard selects.
     auto textOf = [&](int index) { return bubble(index)->findChild<QQuickItem*>("bubbleText"); };
-    EXPECT_EQ(QAccessible::queryAccessibleInterface(textOf(0))->text(QAccessible::Name), "Nimbo: " + kGreeting);
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(bubble(0))->text(QAccessible::Name), "Nimbo: " + kGreeting);
     EXPECT_EQ(QAccessible::queryAccessibleInterface(textOf(1))->text(QAccessible::Name), "You: What can you do?");
     item("messageField")->forceActiveFocus();
     for (int i = 0; i < 8 && window->activeFocusItem() != textOf(5); ++i) QTest::keyClick(window, Qt::Key_Backtab, Qt::ShiftModifier);

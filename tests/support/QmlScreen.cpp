@@ -21,7 +21,8 @@ QmlScreen::QmlScreen(const QString& qml, const QVariantMap& initialProperties)
     window_->setColor(Qt::black);
     QQmlComponent component(&engine_);
     component.setData(qml.toUtf8(), QUrl(QStringLiteral("qrc:/nimbo-test/Screen.qml")));
-    root_ = qobject_cast<QQuickItem*>(component.createWithInitialProperties(initialProperties));
+    // (Qt 6.4 crashes creating a component that failed to load.)
+    if (component.isReady()) root_ = qobject_cast<QQuickItem*>(component.createWithInitialProperties(initialProperties));
     for (const QQmlError& e : component.errors()) warnings_ << e.toString();
     if (!root_) return;  // failed to load
     root_->setParentItem(window_->contentItem());

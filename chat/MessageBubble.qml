@@ -1,0 +1,144 @@
+import QtQuick
+import QtQuick.Controls
+import Nimbo.Ui
+
+// One transcript entry. What the person typed and the "⚠ " notices are plain text
+// exactly as written; replies are drawn from their Markdown blocks, with a
+// "Copy reply" action under the bubble that copies the reply's Markdown source.
+FocusScope {
+    id: row
+    objectName: "messageRow"
+    required property string content
+    required property bool isUser
+    required property int index
+    required property var blocks  // the first blocks of a formatted reply
+    required property int blockCount
+    required property string reading
+    signal linkChosen(string url, string host)
+
+    readonly property bool isFormatted: blocks.length > 0
+    // 14 of list padding on each side, at least 40 kept free beside the bubble.
+    readonly property real widest: width - 2 * 14 - 40
+
+    height: bubble.height + (copyReply.visible ? copyReply.height + 2 : 0)
+
+    Rectangle {
+        id: bubble
+        objectName: "bubble"
+        x: row.isUser ? row.width - 14 - width : 14
+        width: Math.min((row.isFormatted ? blockColumn.naturalWidth : bubbleText.implicitWidth) + 20, row.widest)
+        height: (row.isFormatted ? blockColumn.height : bubbleText.height) + 20
+        radius: 14
+        color: row.isUser ? Theme.accentGold : Theme.secondaryBackground
+        // The bubble holding the keyboard's focus is outlined.
+        border.width: row.activeFocus ? 2 : 0
+        border.color: row.isUser ? Theme.primaryText : Theme.accentGold
+        Accessible.role: row.isFormatted ? Accessible.Grouping : Accessible.NoRole
+        Accessible.name: row.isFormatted ? "Nimbo: " + row.reading : ""
+
+        TextEdit {
+            id: bubbleText
+            objectName: "bubbleText"
+            visible: !row.isFormatted
+            x: 10
+            y: 10
+            width: bubble.width - 20
+            text: row.isFormatted ? "" : row.content
+            readOnly: true
+            selectByMouse: true
+            // Reached with Tab; Shift+arrows select and Ctrl+C copies.
+            selectByKeyboard: true
+            activeFocusOnTab: visible
+            wrapMode: TextEdit.Wrap
+            textFormat: TextEdit.PlainText
+            font: Theme.body
+            color: row.isUser ? Theme.black : Theme.primaryText
+            selectionColor: row.isUser ? Theme.filledBackground : Theme.accentGold
+            selectedTextColor: row.isUser ? Theme.primaryText : Theme.black
+            Accessible.role: Accessible.StaticText
+            Accessible.name: (row.isUser ? "You: " : "Nimbo: ") + text
+        }
+
+        Column {
+            id: blockColumn
+            objectName: "blockColumn"
+            visible: row.isFormatted
+            x: 10
+            y: 10
+            width: bubble.width - 20
+            spacing: 8
+            readonly property real naturalWidth: widestOf(children)
+            function widestOf(items) {
+                let widest = 0
+                for (let i = 0; i < items.length; ++i) widest = Math.max(widest, items[i].naturalWidth ?? 0)
+                return Math.ceil(widest)
+            }
+            // The first blocks are built with the bubble, the rest over the next frames
+            // (an asynchronous loader), so that a long reply never holds up the window.
+            Repeater {
+                model: row.blocks
+                MarkdownBlock {
+                    width: blockColumn.width
+                    onLinkChosen: (url, host) => row.linkChosen(url, host)
+                }
+            }
+            Repeater {
+                // The rest in pieces, each built on its own over the next frames.
+                model: Math.ceil(Math.max(0, row.blockCount - row.blocks.length) / 25)
+                Loader {
+                    id: piece
+                    required property int index
+                    asynchronous: true
+                    width: blockColumn.width
+                    readonly property real naturalWidth: item ? item.naturalWidth : 0
+                    sourceComponent: Column {
+                        spacing: blockColumn.spacing
+                        readonly property real naturalWidth: blockColumn.widestOf(children)
+                        Repeater {
+                            model: row.ListView.view.model.blocksOf(row.index, row.blocks.length + 25 * piece.index, 25)
+                            MarkdownBlock {
+                                width: blockColumn.width
+                                onLinkChosen: (url, host) => row.linkChosen(url, host)
+                            }
+                        }
+                    }
+                }
+            }
+        }
+    }
+
+    Button {
+        id: copyReply
+        objectName: "copyReplyButton"
+        property bool isCopied: false
+        visible: row.isFormatted
+        x: 14
+        y: bubble.height + 2
+        flat: true
+        padding: 2
+        leftPadding: 6
+        rightPadding: 6
+        Accessible.role: Accessible.Button
+        Accessible.name: "Copy reply"
+        Keys.onReturnPressed: clicked()
+        Keys.onEnterPressed: clicked()
+        contentItem: Text {
+            textFormat: Text.PlainText
+            text: copyReply.isCopied ? "Copied" : "Copy reply"
+            font: Theme.caption
+            color: Theme.secondaryText
+        }
+        background: Rectangle {
+            radius: 4
+            color: copyReply.down ? Theme.separator : "transparent"
+            border.width: copyReply.visualFocus ? 2 : 0
+            border.color: Theme.accentGold
+        }
+        onClicked: {
+            Clipboard.setText(row.content)
+            isCopied = true
+            copiedTimer.restart()
+        }
+        Timer { id: copiedTimer; interval: 1500; onTriggered: copyReply.isCopied = false }
+    }
+}
