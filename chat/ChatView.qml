@@ -202,6 +202,7 @@ Page {
             delegate: MessageBubble {
                 width: transcript.width
                 onLinkChosen: (url, host) => linkQuestion.ask(url, host)
+                onResendChosen: page.viewModel.resend(index)
             }
 
             footer: Item {

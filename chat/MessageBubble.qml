@@ -4,7 +4,8 @@ import Nimbo.Ui
 
 // One transcript entry. What the person typed and the "⚠ " notices are plain text
 // exactly as written; replies are drawn from their Markdown blocks, with a
-// "Copy reply" action under the bubble that copies the reply's Markdown source.
+// "Copy reply" action under the bubble that copies the reply's Markdown source. The
+// notice of a failed send offers "Send again".
 FocusScope {
     id: row
     objectName: "messageRow"
@@ -14,13 +15,16 @@ FocusScope {
     required property var blocks  // the first blocks of a formatted reply
     required property int blockCount
     required property string reading
+    required property bool canResend
+    required property bool isResending
     signal linkChosen(string url, string host)
+    signal resendChosen()
 
     readonly property bool isFormatted: blocks.length > 0
     // 14 of list padding on each side, at least 40 kept free beside the bubble.
     readonly property real widest: width - 2 * 14 - 40
 
-    height: bubble.height + (copyReply.visible ? copyReply.height + 2 : 0)
+    height: bubble.height + (actions.visible ? actions.height + 2 : 0)
 
     Rectangle {
         id: bubble
@@ -107,38 +111,36 @@ FocusScope {
         }
     }
 
-    Button {
-        id: copyReply
-        objectName: "copyReplyButton"
-        property bool isCopied: false
-        visible: row.isFormatted
+    Row {
+        id: actions
         x: 14
         y: bubble.height + 2
-        flat: true
-        padding: 2
-        leftPadding: 6
-        rightPadding: 6
-        Accessible.role: Accessible.Button
-        Accessible.name: "Copy reply"
-        Keys.onReturnPressed: clicked()
-        Keys.onEnterPressed: clicked()
-        contentItem: Text {
-            textFormat: Text.PlainText
-            text: copyReply.isCopied ? "Copied" : "Copy reply"
-            font: Theme.caption
-            color: Theme.secondaryText
+        visible: copyReply.visible || sendAgain.visible
+
+        BubbleAction {
+            id: copyReply
+            objectName: "copyReplyButton"
+            property bool isCopied: false
+            visible: row.isFormatted
+            text: "Copy reply"
+            label: isCopied ? "Copied" : text
+            onClicked: {
+                Clipboard.setText(row.content)
+                isCopied = true
+                copiedTimer.restart()
+            }
+            Timer { id: copiedTimer; interval: 1500; onTriggered: copyReply.isCopied = false }
         }
-        background: Rectangle {
-            radius: 4
-            color: copyReply.down ? Theme.separator : "transparent"
-            border.width: copyReply.visualFocus ? 2 : 0
-            border.color: Theme.accentGold
+        // Under the notice of a failed send: sends the same request again. Disabled while
+        // that runs; the keyboard then goes back to the notice.
+        BubbleAction {
+            id: sendAgain
+            objectName: "sendAgainButton"
+            visible: row.canResend
+            text: "Send again"
+            label: row.isResending ? "Sending\u2026" : text
+            onClicked: row.resendChosen()
+            readonly property FocusHandOff handOff: FocusHandOff { control: sendAgain; disabled: row.isResending }
         }
-        onClicked: {
-            Clipboard.setText(row.content)
-            isCopied = true
-            copiedTimer.restart()
-        }
-        Timer { id: copiedTimer; interval: 1500; onTriggered: copyReply.isCopied = false }
     }
 }

@@ -155,3 +155,65 @@ TEST(ChatScreen, AWalkThroughTheScreen) {
 }
 
 }  // namespace
+
+namespace {
+
+// A failed send offers "Send again" under its notice: by keyboard it sends the same
+// request (message, history, conversation id and key), is disabled meanwhile, and
+// the reply appears once, the offer gone.
+TEST(ChatScreen, AFailedSendIsSentAgainByKeyboard) {
+    resetServers();
+    settleUpdateChecker("1.0.0");
+    ScriptedServer& production = productionServer();
+    production.on("POST", kChatPath, ScriptedResponse{500, "{}"});
+    testServer().on("POST", kChatPath, ScriptedResponse{503, "{}"});
+    SessionStore session;
+    session.setIsLoggedIn(true);
+    QmlScreen screen(R"(
+        import QtQuick
+        import QtQuick.Controls
+        import Nimbo.Chat
+        StackView {
+            id: stack
+            property var session
+            initialItem: ChatView { session: stack.session }
+        })",
+                     {{"session", QVariant::fromValue(&session)}});
+    auto* vm = qobject_cast<ChatViewModel*>(screen.find("chatView")->property("viewModel").value<QObject*>());
+    QQuickWindow* window = screen.root()->window();
+    auto sendAgain = [&] {
+        QQuickItem* row = nullptr;
+        QMetaObject::invokeMethod(screen.find("transcript"), "itemAtIndex", Q_RETURN_ARG(QQuickItem*, row), Q_ARG(int, 2));
+        auto* button = row ? row->findChild<QQuickItem*>("sendAgainButton") : nullptr;
+        return button && button->isVisible() ? button : nullptr;
+    };
+    auto sent = [&] {
+        std::vector<std::pair<std::string, api::Json>> all;
+        for (const RecordedRequest& r : production.requests())
+            if (r.path == kChatPath) all.emplace_back(r.header("idempotency-key"), api::Json::parse(r.body));
+        return all;
+    };
+
+    vm->setInputText(QStringLiteral("Plan my week"));
+    vm->sendMessage();
+    ASSERT_TRUE(waitUntil([&] { return sendAgain() != nullptr; }));
+    EXPECT_EQ(vm->transcript().messages()[2].content.left(2), QStringLiteral("\u26A0 "));
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(sendAgain())->text(QAccessible::Name), "Send again");
+    production.on("POST", kChatPath, ScriptedResponse{200, R"({"reply":"Done.","conversationId":"c-1"})", "application/json", {}, 400ms});
+    sendAgain()->forceActiveFocus(Qt::TabFocusReason);
+    QTest::keyClick(window, Qt::Key_Return);
+    EXPECT_FALSE(sendAgain()->isEnabled());  // while it runs; the keyboard goes back to the notice
+    EXPECT_EQ(window->activeFocusItem()->objectName(), "bubbleText");
+    ASSERT_TRUE(waitUntil([&] { return vm->transcript().messages().size() == 4; }));
+    EXPECT_EQ(vm->transcript().messages()[3].content, "Done.");
+    EXPECT_EQ(sendAgain(), nullptr);
+    const auto requests = sent();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0], requests[1]);  // the same key and the same body
+    EXPECT_FALSE(requests[0].first.empty());
+    EXPECT_EQ(requests[1].second["history"].size(), 1u);  // the greeting, as when it failed
+    spinFor(300ms);
+    EXPECT_EQ(vm->transcript().messages().size(), 4u);  // shown once
+}
+
+}  // namespace
