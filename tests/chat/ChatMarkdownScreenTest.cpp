@@ -53,20 +53,9 @@ TEST(ChatScreen, AFormattedReply) {
     SessionStore session;
     session.setIsLoggedIn(true);
     RecordingOpener opener;
-    QmlScreen screen(R"(
-        import QtQuick
-        import QtQuick.Controls
-        import Nimbo.Ui
-        import Nimbo.Chat
-        StackView {
-            id: stack
-            property var session
-            initialItem: ChatView { session: stack.session }
-            TextSizeShortcuts {}
-        })",
-                     {{"session", QVariant::fromValue(&session)}});
+    QmlScreen screen(kChatStackQml, {{"session", QVariant::fromValue(&session)}});
     ASSERT_TRUE(screen.warnings().isEmpty()) << screen.warnings().join('\n').toStdString();
-    auto* vm = qobject_cast<ChatViewModel*>(screen.find("chatView")->property("viewModel").value<QObject*>());
+    auto* vm = chatViewModelOf(screen);
     auto item = [&](const char* name) { return qobject_cast<QQuickItem*>(screen.find(name)); };
     QQuickWindow* window = screen.root()->window();
     auto bubble = [&](int index) {

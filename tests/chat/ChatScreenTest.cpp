@@ -32,19 +32,9 @@ TEST(ChatScreen, AWalkThroughTheScreen) {
     SessionStore session;
     session.setIsLoggedIn(true);
     RecordingOpener opener;
-    QmlScreen screen(R"(
-        import QtQuick
-        import QtQuick.Controls
-        import Nimbo.Chat
-        StackView {
-            id: stack
-            property var session
-            initialItem: ChatView { session: stack.session }
-            function goBack() { stack.pop() }
-        })",
-                     {{"session", QVariant::fromValue(&session)}});
+    QmlScreen screen(kChatStackQml, {{"session", QVariant::fromValue(&session)}});
     ASSERT_TRUE(screen.warnings().isEmpty()) << screen.warnings().join('\n').toStdString();
-    auto* vm = qobject_cast<ChatViewModel*>(screen.find("chatView")->property("viewModel").value<QObject*>());
+    auto* vm = chatViewModelOf(screen);
     vm->setOnDeviceModel(std::make_shared<FakeOnDeviceModel>());
     auto item = [&](const char* name) { return qobject_cast<QQuickItem*>(screen.find(name)); };
     QQuickWindow* window = screen.root()->window();
@@ -169,17 +159,8 @@ TEST(ChatScreen, AFailedSendIsSentAgainByKeyboard) {
     testServer().on("POST", kChatPath, ScriptedResponse{503, "{}"});
     SessionStore session;
     session.setIsLoggedIn(true);
-    QmlScreen screen(R"(
-        import QtQuick
-        import QtQuick.Controls
-        import Nimbo.Chat
-        StackView {
-            id: stack
-            property var session
-            initialItem: ChatView { session: stack.session }
-        })",
-                     {{"session", QVariant::fromValue(&session)}});
-    auto* vm = qobject_cast<ChatViewModel*>(screen.find("chatView")->property("viewModel").value<QObject*>());
+    QmlScreen screen(kChatStackQml, {{"session", QVariant::fromValue(&session)}});
+    auto* vm = chatViewModelOf(screen);
     QQuickWindow* window = screen.root()->window();
     auto sendAgain = [&] {
         QQuickItem* row = nullptr;

@@ -3,10 +3,12 @@
 // on-device model and a recording URL opener.
 
 #include "api/Json.h"
+#include "chat/ChatViewModel.h"
 #include "chat/OnDeviceModel.h"
 #include "chat/UpdateChecker.h"
 #include "platform/url/UrlOpener.h"
 
+#include "QmlScreen.h"
 #include "TestEnvironment.h"
 
 #include <QString>
@@ -21,6 +23,26 @@ namespace nimbo::test {
 
 inline constexpr const char* kChatPath = "/api/chat/orc";
 inline const QString kGreeting = QStringLiteral("Hi! I'm Nimbo. Ask me anything to get started.");
+
+// The chat screen at the root of a navigation stack, as the signed-in app shows it, with
+// the window's text-size shortcuts; give it the session as the root's "session".
+inline constexpr const char* kChatStackQml = R"(
+    import QtQuick
+    import QtQuick.Controls
+    import Nimbo.Ui
+    import Nimbo.Chat
+    StackView {
+        id: stack
+        property var session
+        initialItem: ChatView { session: stack.session }
+        TextSizeShortcuts {}
+        function goBack() { stack.pop() }
+    })";
+
+// The view model of the chat screen on `screen`.
+inline ChatViewModel* chatViewModelOf(const QmlScreen& screen) {
+    return qobject_cast<ChatViewModel*>(screen.find("chatView")->property("viewModel").value<QObject*>());
+}
 
 // The app's style settings (its qtquickcontrols2.conf), read when QML first loads.
 inline void useAppStyle() {

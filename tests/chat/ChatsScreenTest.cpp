@@ -129,18 +129,9 @@ TEST(ChatsScreen, AWalkThroughTheChatsScreen) {
     ChatHistory::shared().append({"other@nimbo.test", "others", "user", "orchid of another account", when, std::nullopt});
     SessionStore session;
     session.setIsLoggedIn(true);
-    QmlScreen screen(R"(
-        import QtQuick
-        import QtQuick.Controls
-        import Nimbo.Chat
-        StackView {
-            id: stack
-            property var session
-            initialItem: ChatView { session: stack.session }
-        })",
-                     {{"session", QVariant::fromValue(&session)}});
+    QmlScreen screen(kChatStackQml, {{"session", QVariant::fromValue(&session)}});
     ASSERT_TRUE(screen.warnings().isEmpty()) << screen.warnings().join('\n').toStdString();
-    auto* vm = qobject_cast<ChatViewModel*>(screen.find("chatView")->property("viewModel").value<QObject*>());
+    auto* vm = chatViewModelOf(screen);
     ASSERT_TRUE(waitUntil([&] { return !vm->accountKey().isEmpty(); }));
     ASSERT_TRUE(send(*vm, QStringLiteral("Plan my week")));
     ChatHistory::shared().waitUntilIdle();
