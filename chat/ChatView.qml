@@ -142,6 +142,10 @@ Page {
                 page.viewModel.openConversation(conversationId)
                 page.StackView.view.pop()
             }
+            Connections {
+                target: viewModel
+                function onChatsDeleted(conversationId) { page.viewModel.storedChatsDeleted(conversationId) }
+            }
         }
     }
     Component {

@@ -220,6 +220,10 @@ void ChatViewModel::startNewChat() {
     greet();
 }
 
+void ChatViewModel::storedChatsDeleted(const QString& conversationId) {
+    if (conversationId.isEmpty() || conversationId == conversationKey()) startNewChat();
+}
+
 void ChatViewModel::openConversation(const QString& conversationId) {
     if (recorder_.account().empty()) return;
     const int request = ++opening_;

@@ -76,6 +76,9 @@ public:
     Q_INVOKABLE void startNewChat();
     // Shows a stored conversation and continues it (its history and server id go with the next send).
     Q_INVOKABLE void openConversation(const QString& conversationId);
+    // Stored chats were deleted (`conversationId`, or all when empty): when the one on
+    // screen is among them, a fresh conversation takes its place.
+    Q_INVOKABLE void storedChatsDeleted(const QString& conversationId);
 
     // Each time the screen becomes visible: loadMe(), greet(), checkForUpdate().
     Q_INVOKABLE void onAppear();

@@ -7,8 +7,11 @@ QtObject {
     required property Item control
     property bool disabled: false
 
-    onDisabledChanged: {
-        if (disabled && control.activeFocus) control.nextItemInFocusChain(false).forceActiveFocus(Qt.BacktabFocusReason)
+    function apply() {
+        const previous = disabled && control.activeFocus ? control.nextItemInFocusChain(false) : null
+        if (previous) previous.forceActiveFocus(Qt.BacktabFocusReason)
         control.enabled = !disabled
     }
+    onDisabledChanged: apply()
+    Component.onCompleted: apply()
 }

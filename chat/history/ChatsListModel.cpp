@@ -16,6 +16,12 @@ QString previewMarkup(const std::string& text) {
     return escaped;
 }
 
+QString plainPreview(const std::string& text) {
+    QString plain = QString::fromStdString(text);
+    plain.remove(QString::fromUtf8(history::kMatchStart)).remove(QString::fromUtf8(history::kMatchEnd));
+    return plain.replace(QLatin1Char('\n'), QLatin1Char(' ')).replace(QLatin1Char('\r'), QLatin1Char(' '));
+}
+
 QString lastActiveText(const QDateTime& when, const QDateTime& now) {
     const qint64 days = when.date().daysTo(now.date());
     const QLocale locale;
@@ -37,6 +43,7 @@ QVariant ChatsListModel::data(const QModelIndex& index, int role) const {
     case TitleRole:
     case Qt::DisplayRole: return displayTitle(row.title);
     case PreviewRole: return previewMarkup(row.preview);
+    case PlainPreviewRole: return plainPreview(row.preview);
     case LastActiveRole:
         return lastActiveText(QDateTime::fromMSecsSinceEpoch(row.updatedMs), QDateTime::currentDateTime());
     default: return {};
@@ -44,7 +51,8 @@ QVariant ChatsListModel::data(const QModelIndex& index, int role) const {
 }
 
 QHash<int, QByteArray> ChatsListModel::roleNames() const {
-    return {{IdRole, "conversationId"}, {TitleRole, "title"}, {PreviewRole, "preview"}, {LastActiveRole, "lastActive"}};
+    return {{IdRole, "conversationId"}, {TitleRole, "title"}, {PreviewRole, "preview"},
+            {PlainPreviewRole, "plainPreview"}, {LastActiveRole, "lastActive"}};
 }
 
 void ChatsListModel::reset(std::vector<history::ConversationSummary> rows) {

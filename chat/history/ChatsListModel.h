@@ -19,7 +19,7 @@ class ChatsListModel : public QAbstractListModel {
     QML_UNCREATABLE("The rows belong to their ChatsViewModel")
 
 public:
-    enum Role { IdRole = Qt::UserRole + 1, TitleRole, PreviewRole, LastActiveRole };
+    enum Role { IdRole = Qt::UserRole + 1, TitleRole, PreviewRole, PlainPreviewRole, LastActiveRole };
 
     explicit ChatsListModel(QObject* parent = nullptr) : QAbstractListModel(parent) {}
 
@@ -40,6 +40,8 @@ QString displayTitle(const std::string& title);
 // spaces, each match (between kMatchStart and kMatchEnd) in bold gold. Nothing of
 // `text` is ever read as markup.
 QString previewMarkup(const std::string& text);
+// The same line as a screen reader reads it: plain text, no marks.
+QString plainPreview(const std::string& text);
 // When a conversation was last active, as the list shows it: the time today,
 // "Yesterday", the weekday within a week, else the date.
 QString lastActiveText(const QDateTime& when, const QDateTime& now);

@@ -12,6 +12,7 @@ ItemDelegate {
     required property string conversationId
     required property string title
     required property string preview
+    required property string plainPreview
     required property string lastActive
 
     signal deleteAsked()
@@ -24,7 +25,7 @@ ItemDelegate {
     rightPadding: 4
     Accessible.role: Accessible.ListItem
     Accessible.name: title + ", " + lastActive
-    Accessible.description: previewText.text
+    Accessible.description: plainPreview
     background: Rectangle {
         color: row.down ? Theme.filledBackground : row.visualFocus ? Theme.secondaryBackground : "transparent"
         border.color: row.visualFocus ? Theme.accentGold : "transparent"

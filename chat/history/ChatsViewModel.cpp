@@ -76,12 +76,14 @@ void ChatsViewModel::changeThenRefresh(std::function<bool(HistoryDatabase&)> cha
 }
 
 void ChatsViewModel::remove(const QString& conversationId) {
+    emit chatsDeleted(conversationId);
     changeThenRefresh([account = account_.toStdString(), id = conversationId.toStdString()](HistoryDatabase& db) {
         return db.remove(account, id);
     });
 }
 
 void ChatsViewModel::removeAll() {
+    emit chatsDeleted(QString());
     changeThenRefresh([account = account_.toStdString()](HistoryDatabase& db) { return db.removeAll(account); });
 }
 
@@ -89,6 +91,7 @@ void ChatsViewModel::setKeepChats(bool value) {
     if (value == keepChats_) return;
     keepChats_ = value;  // shown at once; the refresh confirms what was stored
     emit keepChatsChanged();
+    if (!value) emit chatsDeleted(QString());
     changeThenRefresh([account = account_.toStdString(), value](HistoryDatabase& db) {
         return db.setKeepsChats(account, value);
     });

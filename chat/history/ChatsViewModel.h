@@ -54,6 +54,8 @@ public:
     Q_INVOKABLE QUrl suggestedFile(const QString& title) const;
 
 signals:
+    // Stored chats are being deleted: `conversationId`, or every one of the account when empty.
+    void chatsDeleted(const QString& conversationId);
     void accountChanged();
     void searchTextChanged();
     void storedCountChanged();

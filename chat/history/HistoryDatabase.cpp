@@ -148,9 +148,17 @@ std::string_view firstLine(std::string_view text) {
     return text;
 }
 
+// `text` without the match marks, so that only a passage's own marks ever highlight.
+std::string withoutMatchMarks(std::string text) {
+    for (const std::string_view mark : {kMatchStart, kMatchEnd})
+        for (std::size_t at; (at = text.find(mark)) != std::string::npos;) text.erase(at, mark.size());
+    return text;
+}
+
 std::vector<ConversationSummary> readSummaries(Statement& rows) {
     std::vector<ConversationSummary> result;
-    while (rows.step()) result.push_back({rows.text(0), rows.text(1), rows.text(2), rows.integer(3)});
+    while (rows.step())
+        result.push_back({rows.text(0), rows.text(1), withoutMatchMarks(rows.text(2)), rows.integer(3)});
     return result;
 }
 
@@ -164,6 +172,9 @@ void deleteConversations(sqlite3* db, const char* where, const std::string& acco
         if (id) statement.bind(*id);
         statement.step();
     }
+    // The full-text index only marks deleted rows; rebuilding it drops their words from
+    // the file (secure_delete then blanks the pages it frees).
+    Statement(db, "INSERT INTO entries_fts(entries_fts) VALUES ('optimize')").step();
 }
 }  // namespace
 
@@ -206,7 +217,8 @@ std::string searchQuery(const std::string& text) {
 }
 
 // The words around the first match, each word that starts like a searched one marked.
-std::string matchedPassage(const std::string& content, const std::vector<std::string>& searched) {
+std::string matchedPassage(const std::string& text, const std::vector<std::string>& searched) {
+    const std::string content = withoutMatchMarks(text);
     constexpr std::size_t kBefore = 4, kLength = 14;
     std::vector<std::string> wanted;
     for (const std::string& word : searched) {
@@ -325,16 +337,18 @@ bool HistoryDatabase::append(const std::vector<NewEntry>& entries) {
         inTransaction(db_, [&] {
             Statement conversation(db_, R"(INSERT INTO conversations(uid, account, server_id, created_ms, updated_ms)
                 VALUES (?1, ?2, ?3, ?4, ?4) ON CONFLICT(uid) DO UPDATE SET updated_ms = excluded.updated_ms,
-                server_id = coalesce(excluded.server_id, server_id) RETURNING id)");
+                server_id = coalesce(excluded.server_id, server_id) WHERE account = excluded.account RETURNING id)");
             Statement entry(db_, R"(INSERT INTO entries(conversation, seq, role, content, time_ms)
                 VALUES (?1, (SELECT coalesce(max(seq), -1) + 1 FROM entries WHERE conversation = ?1), ?2, ?3, ?4))");
             Statement title(db_, "UPDATE conversations SET title = ? WHERE id = ? AND title = ''");
             for (const NewEntry& e : entries) {
                 if (!keepsChats(e.account)) continue;
                 conversation.bind(e.conversation).bind(e.account).bind(e.serverId).bind(e.timeMs);
-                conversation.step();  // RETURNING gives the row's id
-                const std::int64_t id = conversation.integer(0);
+                // RETURNING gives the row's id; none when the id is another account's.
+                const bool isOwn = conversation.step();
+                const std::int64_t id = isOwn ? conversation.integer(0) : 0;
                 conversation.reset();
+                if (!isOwn) continue;
                 entry.bind(id).bind(e.role).bind(e.content).bind(e.timeMs).step();
                 entry.reset();
                 if (e.role != "user") continue;

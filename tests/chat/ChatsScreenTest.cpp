@@ -195,6 +195,7 @@ TEST(ChatsScreen, AWalkThroughTheChatsScreen) {
     }
     ASSERT_TRUE(waitUntil([&] { return rows() == 4; }));
     EXPECT_NE(row(0, ChatsListModel::TitleRole), "Plan my week");
+    EXPECT_EQ(vm->transcript().messages().size(), 2u);  // another chat: the one on screen stays
 
     QTemporaryDir out;
     const QString file = out.path() + "/export.md";
@@ -220,13 +221,14 @@ TEST(ChatsScreen, AWalkThroughTheChatsScreen) {
               "All 4 chats kept on this device will be deleted.");
     choose("deleteAllDialog", "confirmButton");
     ASSERT_TRUE(waitUntil([&] { return rows() == 0 && screen.isShown("emptyChats"); }));
+    ASSERT_EQ(vm->transcript().messages().size(), 1u);  // the deleted chat on screen gave way to a fresh one
+    EXPECT_EQ(vm->transcript().messages()[0].content, kGreeting);
     spinFor(300ms);
     EXPECT_FALSE(screen.render("chats-empty").isEmpty());
 
     screen.tap("keepSwitch");
     choose("keepDialog", "confirmButton");
     ASSERT_TRUE(waitUntil([&] { return !chats->keepChats(); }));
-    vm->startNewChat();
     ASSERT_TRUE(send(*vm, QStringLiteral("not kept")));
     EXPECT_FALSE(stored(account, vm->conversationKey()));
     screen.tap("keepSwitch");  // on again without asking

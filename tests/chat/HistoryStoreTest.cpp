@@ -81,19 +81,26 @@ TEST_F(HistoryStore, KeepsEachAccountsConversationsInOrderAndUnchanged) {
     ASSERT_EQ(db.search("bob@x.test", "orchid").size(), 1u);
     EXPECT_EQ(db.search("bob@x.test", "orchid")[0].id, "c3");
 
+    ASSERT_TRUE(db.append({entry("bob@x.test", "c1", "user", "not Ann's", 7000)}));  // Ann's id: nothing added
+    EXPECT_EQ(db.conversation("ann@x.test", "c1")->entries.size(), contents.size());
+    EXPECT_FALSE(db.conversation("bob@x.test", "c1"));
     EXPECT_TRUE(db.remove("bob@x.test", "c1"));  // not Bob's: nothing happens
     EXPECT_EQ(db.count("ann@x.test"), 2);
     EXPECT_TRUE(db.removeAll("ann@x.test"));
     EXPECT_EQ(db.count("ann@x.test"), 0);
     EXPECT_TRUE(db.search("ann@x.test", "orchid").empty());
     EXPECT_EQ(db.count("bob@x.test"), 1);
+    // Nothing of a deleted chat stays readable in the file, its search index included.
+    for (const char* word : {"orchid care", "care", "caf\xC3\xA9"})
+        EXPECT_EQ(readAll(file).find(word), std::string::npos) << word;
 }
 
 TEST_F(HistoryStore, SearchMatchesWordStartsOfEveryWordAndTakesOperatorsLiterally) {
     HistoryDatabase db(file);
     ASSERT_TRUE(db.append({entry("a", "c1", "user", "Planning the orchid show", 1),
                            entry("a", "c1", "assistant", "Water \"orchids\" weekly AND gently", 2),
-                           entry("a", "c2", "user", "NEAR( the sea", 3)}));
+                           entry("a", "c2", "user", "NEAR( the sea", 3),
+                           entry("a", "c3", "user", std::string(kMatchStart) + "fake" + kMatchEnd + " highlight", 4)}));
     const struct {
         const char* text;
         std::size_t found;
@@ -104,6 +111,10 @@ TEST_F(HistoryStore, SearchMatchesWordStartsOfEveryWordAndTakesOperatorsLiterall
     const auto hit = db.search("a", "show");
     ASSERT_EQ(hit.size(), 1u);
     EXPECT_NE(hit[0].preview.find(std::string(kMatchStart) + "show" + kMatchEnd), std::string::npos) << hit[0].preview;
+    // Marks already in a message never highlight, in a passage or in the list.
+    EXPECT_EQ(db.search("a", "highlight")[0].preview, "fake " + std::string(kMatchStart) + "highlight" + kMatchEnd);
+    EXPECT_EQ(db.conversations("a")[0].preview, "fake highlight");
+    EXPECT_EQ(plainPreview("a\n" + std::string(kMatchStart) + "b" + kMatchEnd), "a b");
     EXPECT_EQ(previewMarkup("<i>a</i>\n" + std::string(kMatchStart) + "b&" + kMatchEnd),
               "&lt;i&gt;a&lt;/i&gt; <b><font color=\"#D4A34A\">b&amp;</font></b>");
 }
