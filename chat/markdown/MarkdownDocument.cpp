@@ -9,15 +9,46 @@
 
 #include <md4c.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <optional>
 
 namespace nimbo::markdown {
 namespace {
 
-Block plainBlock(const QString& text) {
+bool isCut(const Inline& text) { return text.plain.size() > maxBlockCharacters; }
+
+// Adds `text` to both readings of a block, up to maxBlockCharacters and then "…". The rich
+// one gets every character escaped and runs of spaces kept; a line break is <br> there and
+// U+2028 in the plain one, which is what <br> lays out as, so positions in both agree and
+// the bubble can measure the lines of the plain one.
+void addText(Inline& into, QStringView text, bool& lastSpace) {
+    if (isCut(into)) return;
+    const qsizetype room = maxBlockCharacters - into.plain.size();
+    for (const QChar c : text.left(room)) {
+        const bool isBreak = c == QLatin1Char('\n') || c == QChar::LineSeparator;
+        const bool isSpace = c == QLatin1Char(' ') || c == QLatin1Char('\t');
+        into.plain += isBreak ? QChar(QChar::LineSeparator) : c;
+        if (isBreak) into.rich += QLatin1String("<br>");
+        else if (isSpace) into.rich += lastSpace ? QLatin1String("&nbsp;") : QLatin1String(" ");
+        else if (c == QLatin1Char('<')) into.rich += QLatin1String("&lt;");
+        else if (c == QLatin1Char('>')) into.rich += QLatin1String("&gt;");
+        else if (c == QLatin1Char('&')) into.rich += QLatin1String("&amp;");
+        else if (c == QLatin1Char('"')) into.rich += QLatin1String("&quot;");
+        else if (c == QLatin1Char('\'')) into.rich += QLatin1String("&#39;");
+        else into.rich += c;
+        lastSpace = isSpace || isBreak;
+    }
+    if (text.size() > room) {
+        into.plain += QChar(0x2026);
+        into.rich += QChar(0x2026);
+    }
+}
+
+Block plainBlock(QStringView text) {
     Block block;
-    block.text.plain = text.size() > maxBlockCharacters ? text.left(maxBlockCharacters) + QChar(0x2026) : text;
-    block.text.rich = escaped(block.text.plain);
+    bool lastSpace = true;
+    addText(block.text, text, lastSpace);
     return block;
 }
 
@@ -74,7 +105,7 @@ public:
 
     Document finish() {
         closeText();
-        if (restOffset_) document_.blocks.push_back(plainBlock(QString::fromUtf8(source_.mid(static_cast<qsizetype>(*restOffset_)))));
+        if (restOffset_) document_.blocks.push_back(plainBlock(QString::fromUtf8(source_.mid(*restOffset_))));
         return std::move(document_);
     }
 
@@ -138,10 +169,15 @@ public:
         return 0;
     }
 
+    // Spans nest, and the ones entered before a block's text was cut are the outer ones:
+    // they are closed as they were opened, and the depth of links is kept either way.
     int enterSpan(MD_SPANTYPE type, void* detail) {
         if (restOffset_) return 1;
-        Inline* into = target();
+        Inline* into = textTarget();
+        ++spanDepth_;
+        if (type == MD_SPAN_A || type == MD_SPAN_IMG) ++linkDepth_;
         if (!into || isCut(*into)) return 0;
+        openSpans_ = spanDepth_;
         switch (type) {
         case MD_SPAN_EM: into->rich += QLatin1String("<i>"); break;
         case MD_SPAN_STRONG: into->rich += QLatin1String("<b>"); break;
@@ -157,7 +193,10 @@ public:
     int leaveSpan(MD_SPANTYPE type) {
         if (restOffset_) return 1;
         Inline* into = target();
-        if (!into || isCut(*into)) return 0;
+        const bool isOpen = spanDepth_ <= openSpans_;
+        openSpans_ = std::min(openSpans_, --spanDepth_);
+        if (type == MD_SPAN_A || type == MD_SPAN_IMG) --linkDepth_;
+        if (!isOpen || !into) return 0;
         switch (type) {
         case MD_SPAN_EM: into->rich += QLatin1String("</i>"); break;
         case MD_SPAN_STRONG: into->rich += QLatin1String("</b>"); break;
@@ -173,25 +212,27 @@ public:
     int text(MD_TEXTTYPE type, const MD_CHAR* text, MD_SIZE size) {
         if (restOffset_) return 1;
         if (isFull_ || document_.blocks.size() >= maxBlocks) {  // the rest of the reply becomes one plain paragraph
-            // (md4c does not stop at every callback's request, so later calls are ignored too)
-            restOffset_ = static_cast<std::size_t>(text - source_.constData());
-            return 1;
+            // from the first text not drawn. Line breaks, code indents and NUL characters come
+            // from md4c's own strings, not from the reply, so they cannot mark where it is.
+            const std::uintptr_t offset =
+                reinterpret_cast<std::uintptr_t>(text) - reinterpret_cast<std::uintptr_t>(source_.constData());
+            if (offset > static_cast<std::uintptr_t>(source_.size())) return 0;
+            restOffset_ = static_cast<qsizetype>(offset);
+            return 1;  // (md4c does not stop at every callback's request, so later calls are ignored too)
         }
         const QString part = QString::fromUtf8(text, size);
         if (code_) {
             code_->code += type == MD_TEXT_NULLCHAR ? QString(QChar(0xFFFD)) : part;
             return 0;
         }
-        if (!cell_ && !open_ && !table_) openText(BlockKind::Paragraph);
-        Inline* into = target();
-        if (!into || isCut(*into)) return 0;
+        Inline* into = textTarget();
+        if (!into) return 0;
         switch (type) {
         // A chat reply's single line breaks are kept, as people write them.
-        case MD_TEXT_BR:
-        case MD_TEXT_SOFTBR: into->rich += QLatin1String("<br>"); into->plain += QChar::LineSeparator; lastSpace_ = true; break;
-        case MD_TEXT_NULLCHAR: append(*into, QString(QChar(0xFFFD))); break;
-        case MD_TEXT_ENTITY: append(*into, decodeEntity(part)); break;
-        default: append(*into, part); break;
+        case MD_TEXT_BR: case MD_TEXT_SOFTBR: addText(*into, u"\n", lastSpace_); break;
+        case MD_TEXT_NULLCHAR: addText(*into, u"\uFFFD", lastSpace_); break;
+        case MD_TEXT_ENTITY: addText(*into, decodeEntity(part), lastSpace_); break;
+        default: addText(*into, part, lastSpace_); break;
         }
         return 0;
     }
@@ -260,8 +301,14 @@ private:
         return open_ ? &open_->text : nullptr;
     }
 
+    // Where inline text goes, opening a paragraph (or a tight list item's text) when none is.
+    Inline* textTarget() {
+        if (!cell_ && !open_ && !table_) openText(BlockKind::Paragraph);
+        return target();
+    }
+
     void enterLink(Inline& into, const QString& url) {
-        if (++linkDepth_ > 1) return;  // a link inside a link's text is only text
+        if (linkDepth_ > 1) return;  // a link inside a link's text is only text
         linkStart_ = into.plain.size();
         pending_.reset();
         if (const auto host = linkHost(url)) {
@@ -271,36 +318,14 @@ private:
     }
 
     void leaveLink(Inline& into, bool isImage) {
-        if (--linkDepth_ > 0) return;
-        if (isImage && into.plain.size() == linkStart_) append(into, QStringLiteral("image"));
+        if (linkDepth_ > 0) return;
+        if (isImage && into.plain.size() == linkStart_) addText(into, u"image", lastSpace_);
         if (!pending_) return;
         pending_->end = static_cast<int>(into.plain.size());
         pending_->text = into.plain.mid(linkStart_);
         into.rich += kLinkClose;
         into.links.push_back(std::move(*pending_));
         pending_.reset();
-    }
-
-    static bool isCut(const Inline& text) { return text.plain.size() >= maxBlockCharacters; }
-
-    void append(Inline& into, const QString& whole) {
-        const QString text = whole.left(maxBlockCharacters - into.plain.size());
-        into.plain += text;
-        for (const QChar c : text) {
-            const bool isSpace = c == QLatin1Char(' ') || c == QLatin1Char('\t') || c == QLatin1Char('\n');
-            if (isSpace) into.rich += lastSpace_ ? QStringLiteral("&nbsp;") : QStringLiteral(" ");
-            else if (c == QLatin1Char('<')) into.rich += QLatin1String("&lt;");
-            else if (c == QLatin1Char('>')) into.rich += QLatin1String("&gt;");
-            else if (c == QLatin1Char('&')) into.rich += QLatin1String("&amp;");
-            else if (c == QLatin1Char('"')) into.rich += QLatin1String("&quot;");
-            else if (c == QLatin1Char('\'')) into.rich += QLatin1String("&#39;");
-            else into.rich += c;
-            lastSpace_ = isSpace;
-        }
-        if (isCut(into)) {
-            into.plain += QChar(0x2026);
-            into.rich += QChar(0x2026);
-        }
     }
 
     const QByteArray& source_;
@@ -314,35 +339,18 @@ private:
     Inline* cell_ = nullptr;
     bool rowDropped_ = false;
     bool lastSpace_ = true;
+    int spanDepth_ = 0;
+    int openSpans_ = 0;  // how many of the outer spans were opened in the text
     int linkDepth_ = 0;
     qsizetype linkStart_ = 0;
     std::optional<Link> pending_;
     bool isFull_ = false;
-    std::optional<std::size_t> restOffset_;
+    std::optional<qsizetype> restOffset_;
 };
 
 Builder& self(void* data) { return *static_cast<Builder*>(data); }
 
 }  // namespace
-
-QString escaped(const QString& text) {
-    QString rich;
-    rich.reserve(text.size() + text.size() / 8);
-    bool lastSpace = true;
-    for (const QChar c : text) {
-        const bool isSpace = c == QLatin1Char(' ') || c == QLatin1Char('\t');
-        if (c == QLatin1Char('\n')) rich += QLatin1String("<br>");
-        else if (isSpace) rich += lastSpace ? QStringLiteral("&nbsp;") : QStringLiteral(" ");
-        else if (c == QLatin1Char('<')) rich += QLatin1String("&lt;");
-        else if (c == QLatin1Char('>')) rich += QLatin1String("&gt;");
-        else if (c == QLatin1Char('&')) rich += QLatin1String("&amp;");
-        else if (c == QLatin1Char('"')) rich += QLatin1String("&quot;");
-        else if (c == QLatin1Char('\'')) rich += QLatin1String("&#39;");
-        else rich += c;
-        lastSpace = isSpace || c == QLatin1Char('\n');
-    }
-    return rich;
-}
 
 Document parse(const QString& markdown) {
     const QByteArray source = markdown.toUtf8();

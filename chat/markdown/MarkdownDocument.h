@@ -72,7 +72,4 @@ QString plainReading(const Document& document);
 // marker, check, rich, plain, links, code, language, rows).
 QVariantList toVariant(const Document& document);
 
-// The rich form of plain text: every character escaped, runs of spaces kept.
-QString escaped(const QString& text);
-
 }  // namespace nimbo::markdown

@@ -56,19 +56,18 @@ QString describe(const Document& document) {
 }
 
 TEST(Markdown, RepliesBecomeTypedBlocksOfEscapedRichText) {
-    const struct { const char* markdown; const char* blocks; } cases[] = {
+    const struct { QString markdown, blocks; } cases[] = {
         // Inline kinds.
         {"Hi **bold** *em* ~~gone~~ `a<b`", "P0.0|Hi <b>bold</b> <i>em</i> <s>gone</s> <code>a&lt;b</code>"},
         {"a  \nb\nc   d", "P0.0|a<br>b<br>c &nbsp;&nbsp;d"},
         {"&copy; &#60;b&#62; &amp;", "P0.0|© &lt;b&gt; &amp;"},
         // Block kinds.
-        {"# One\n### Three", "H1|One\nH3|Three"},
+        {"# One\n### Three\n\n---\n\ny", "H1|One\nH3|Three\nHR\nP0.0|y"},
         {"- a\n  - b\n- [ ] t\n- [x] d\n\n3) x\n4) y",
          "LI0.0 •|a\nLI1.0 •|b\nLI0.0 [ ]|t\nLI0.0 [x]|d\nLI0.0 3)|x\nLI0.0 4)|y"},
         {"> q\n>\n> > qq\n\n- > in", "Q0.1|q\nQ0.2|qq\nLI0.0 •|\nQ1.1|in"},
         {"```py title\nprint('<b>' & 1)\n\n```\n\n    indented", "CODE(py title)|print('<b>' & 1)\n\nCODE()|indented"},
         {"| a | b |\n|---|:-:|\n| 1 | **<2>** |\n| 3 |", "TABLE|a,b;1,<b>&lt;2&gt;</b>;3,"},
-        {"x\n\n---\n\ny", "P0.0|x\nHR\nP0.0|y"},
         // Raw HTML, inline and block, is the literal text it is.
         {"<b onclick=\"x\">hi</b> <img src=http://h/i.png>",
          "P0.0|&lt;b onclick=&quot;x&quot;&gt;hi&lt;/b&gt; &lt;img src=http://h/i.png&gt;"},
@@ -98,10 +97,15 @@ TEST(Markdown, RepliesBecomeTypedBlocksOfEscapedRichText) {
         {">>>>>>> seven\n\n>>>>>> six", "Q0.6|seven\nQ0.6|six"},
         {"- 1\n  - 2\n    - 3\n      - 4\n        - 5\n          - 6\n            - 7\n              - 8",
          "LI0.0 •|1\nLI1.0 •|2\nLI2.0 •|3\nLI3.0 •|4\nLI4.0 •|5\nLI5.0 •|6\nLI6.0 •|7\nLI6.0 •|8"},
+        // A link cut at the block's limit still ends; the blocks past the cap keep the rest of the reply.
+        {"[" + QString(8000, 'a') + "*b* *c*](http://x.test)\n\n- *i* [z](http://z.test)",
+         "P0.0|<a#0>" + QString(8000, 'a') + "<i>…</i></a> {http://x.test>x.test}\nLI0.0 •|<i>i</i> <a#0>z</a> {http://z.test>z.test}"},
+        {QString("p\n\n").repeated(maxBlocks) + "```\n  a\n```\nTHE\n  REST",
+         QString("P0.0|p\n").repeated(maxBlocks) + "P0.0|a<br>```<br>THE<br>&nbsp;&nbsp;REST"},
     };
     for (const auto& c : cases) {
-        const Document document = parse(QString::fromUtf8(c.markdown));
-        EXPECT_EQ(describe(document), QString::fromUtf8(c.blocks)) << c.markdown;
+        const Document document = parse(c.markdown);
+        EXPECT_EQ(describe(document), c.blocks) << c.markdown.left(80).toStdString();
         for (const Block& b : document.blocks) EXPECT_FALSE(b.text.rich.contains("<img", Qt::CaseInsensitive));
     }
 }
@@ -120,7 +124,8 @@ TEST(Markdown, PlainReadingHasNoMarkupAndTheBlockCountIsCapped) {
     EXPECT_EQ(atCap.blocks.back().text.plain, QStringLiteral("p%1 x").arg(maxBlocks - 1));
     const Document past = parse(paragraphs(maxBlocks + 2));  // the rest is one plain paragraph
     ASSERT_EQ(past.blocks.size(), maxBlocks + 1);
-    EXPECT_EQ(past.blocks.back().text.plain, QStringLiteral("p%1 *x*\n\np%2 *x*\n\n").arg(maxBlocks).arg(maxBlocks + 1));
+    EXPECT_EQ(past.blocks.back().text.plain,
+              QStringLiteral("p%1 *x*\u2028\u2028p%2 *x*\u2028\u2028").arg(maxBlocks).arg(maxBlocks + 1));
 }
 
 TEST(Markdown, TheTranscriptFormatsRepliesOnlyAndParsesLongOnesOnAWorker) {
