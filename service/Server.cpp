@@ -10,6 +10,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 #include <linux/sockios.h>
@@ -31,6 +32,8 @@ using namespace std::chrono_literals;
 // Connections served at once (a thread each), and accepted connections that may wait for one.
 constexpr size_t maxThreads = 1024;
 constexpr size_t maxWaiting = 64;
+// Connections open at once from one client address; past them, a connection is answered 503.
+constexpr size_t maxPerAddress = 64;
 // A connection may wait this long for its next request to begin…
 constexpr auto idleLimit = 5s;
 // …which must then arrive whole (request line, headers and body) within this time.
@@ -246,15 +249,21 @@ public:
         return got;
     }
 
+    // Sends all of `bytes`, or fails: the HTTP layer writes an answer's head, and a body it holds
+    // whole, each in one call and never retries a rest. Waits for the client to take them up to
+    // the answer's deadline.
     ssize_t write(const char *bytes, size_t size) override
     {
-        if (!is_writable())
-            return -1;
-        const ssize_t done = ::send(fd_, bytes, size, MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (done < 0)
-            return errno == EINTR || errno == EAGAIN ? 0 : -1;
-        written_ += static_cast<size_t>(done);
-        return done;
+        for (size_t sent = 0; sent < size;) {
+            if (!is_writable())
+                return -1;
+            const ssize_t done = ::send(fd_, bytes + sent, size - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+            if (done < 0 && errno != EINTR && errno != EAGAIN)
+                return -1;
+            sent += static_cast<size_t>(std::max<ssize_t>(done, 0));
+            written_ += static_cast<size_t>(std::max<ssize_t>(done, 0));
+        }
+        return static_cast<ssize_t>(size);
     }
 
     void get_remote_ip_and_port(std::string &ip, int &port) const override { addressOf(::getpeername, ip, port); }
@@ -320,23 +329,26 @@ struct Connection {
 };
 
 // Closes a connection after its last answer. Input the client is still sending (the body of a
-// request refused unread) is taken for a moment first: closing with unread input would reset
-// the connection, and the client could lose the answer.
+// request refused unread) is taken first, what has come at once and what comes within `linger`:
+// closing with unread input would reset the connection, and the client could lose the answer.
 void lingeringClose(int fd, Clock::duration linger, const StopSignal &stop)
 {
     ::shutdown(fd, SHUT_WR);
     const auto until = Clock::now() + linger;
     char discarded[16 * 1024];
-    for (size_t taken = 0; taken < 16 * 1024 * 1024 && waitFor(fd, POLLIN, until, stop);) {
+    for (size_t taken = 0; taken < 16 * 1024 * 1024;) {
         const ssize_t got = ::recv(fd, discarded, sizeof discarded, MSG_DONTWAIT);
-        if (got == 0 || (got < 0 && errno != EINTR && errno != EAGAIN))
+        if (got == 0 || (got < 0 && errno != EINTR && errno != EAGAIN) ||
+            (got < 0 && errno == EAGAIN && !waitFor(fd, POLLIN, until, stop)))
             break;
         taken += static_cast<size_t>(std::max<ssize_t>(got, 0));
     }
     ::close(fd);
 }
 
-// The answer to a connection that no thread can take, or that was accepted as the server stopped.
+// The answer to a connection refused a place: no thread can take it, its client address has all
+// of its places, or the server stops. It is closed without waiting for more input, since on the
+// accept loop a wait would hold up every connection behind it.
 void answerBusy(int fd, const StopSignal &stop)
 {
     static const std::string body = R"({"error":"The service is busy — try again."})";
@@ -344,12 +356,37 @@ void answerBusy(int fd, const StopSignal &stop)
                                       "Content-Type: application/json; charset=utf-8\r\nContent-Length: " +
                                       std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
     ::send(fd, answer.data(), answer.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-    lingeringClose(fd, 100ms, stop);
+    lingeringClose(fd, 0ms, stop);
 }
 
 } // namespace
 
-Server::Server() : stop_(std::make_unique<StopSignal>())
+// How many connections each client address has open.
+class ClientAddresses {
+public:
+    // Counts a connection from `address`; false, counting nothing, when that address has all its places.
+    bool enter(const std::string &address)
+    {
+        std::lock_guard lock(mutex_);
+        size_t &open = counts_[address];
+        if (open >= maxPerAddress)
+            return false;
+        ++open;
+        return true;
+    }
+    void leave(const std::string &address)
+    {
+        std::lock_guard lock(mutex_);
+        if (--counts_[address] == 0)
+            counts_.erase(address);
+    }
+
+private:
+    std::mutex mutex_;
+    std::unordered_map<std::string, size_t> counts_;
+};
+
+Server::Server() : stop_(std::make_unique<StopSignal>()), addresses_(std::make_unique<ClientAddresses>())
 {
     new_task_queue = [] { return new GrowingPool; };
     set_keep_alive_timeout(std::chrono::seconds(idleLimit).count());
@@ -379,14 +416,18 @@ bool Server::readsBodyOf(const std::string &method)
 // Serves the requests of one connection in turn.
 bool Server::process_and_close_socket(socket_t sock)
 {
-    if (turnedAway || stop_->raised()) {
+    ConnectionStream stream(sock, *stop_);
+    std::string address;
+    int port = 0;
+    if (!turnedAway && !stop_->raised())
+        stream.get_remote_ip_and_port(address, port);
+    if (turnedAway || stop_->raised() || !addresses_->enter(address)) {
         answerBusy(sock, *stop_);
         return false;
     }
     // The kernel holds at most this much of an answer for a client that does not read it.
     const int sendBuffer = 256 * 1024;
     ::setsockopt(sock, SOL_SOCKET, SO_SNDBUF, &sendBuffer, sizeof sendBuffer);
-    ConnectionStream stream(sock, *stop_);
     Connection connection{stream, Clock::now() + lifetimeLimit};
     current = &connection;
     bool open = true;
@@ -407,6 +448,7 @@ bool Server::process_and_close_socket(socket_t sock)
     }
     current = nullptr;
     lingeringClose(sock, 1s, *stop_);
+    addresses_->leave(address);
     return open;
 }
 

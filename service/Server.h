@@ -8,6 +8,7 @@
 
 namespace service {
 
+class ClientAddresses;
 class StopSignal;
 
 // The HTTP server of the service. Each connection runs on a thread of a pool that grows with
@@ -16,7 +17,8 @@ class StopSignal;
 // minimum pace once a grace period is over) and the connection as a whole. A slow client
 // therefore holds one thread for a bounded time, and up to the pool's bound never keeps
 // another client waiting for a free one; past the bound, and past a short waiting room, a new
-// connection is told at once that the service is busy (503) and closed.
+// connection is told at once that the service is busy (503) and closed. So is one from a client
+// address that already has 64 connections open, so that one client cannot take every place.
 //
 // A connection ends after any answer that says "Connection: close", and the service says so
 // whenever the request was not read exactly to its end (a refused or failed body, say): what
@@ -46,6 +48,7 @@ private:
     void prepareAnswer(const httplib::Request &request, httplib::Response &response);
 
     std::unique_ptr<StopSignal> stop_;
+    std::unique_ptr<ClientAddresses> addresses_;
     std::chrono::milliseconds answerDelay_{0};
 };
 

@@ -92,21 +92,46 @@ TEST_F(ServiceTest, ConnectionsAndAnswersAreBoundedInTimeAndTheDelayLeavesTheReq
     EXPECT_LT(received, size_t{4} << 20);
 }
 
-// Past every thread and the waiting room, a connection gets 503 at once and is closed.
-TEST_F(ServiceTest, AFullServiceAnswers503AtOnce)
+// One client address holds at most 64 connections, so that a flood of idle ones from it keeps
+// no one else out. Past every thread and the waiting room, a connection gets 503 at once, and
+// turning it away holds up no connection behind it.
+TEST_F(ServiceTest, ConnectionsAreCappedPerClientAddressAndAFullServiceAnswers503AtOnce)
 {
     rlimit files{};
     ::getrlimit(RLIMIT_NOFILE, &files);
     files.rlim_cur = std::min<rlim_t>(files.rlim_max, 4096);
     ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &files), 0);
+    const auto ask = [port = service->port()](const char *from) {
+        const int fd = connectToLoopback(port, from);
+        ::send(fd, "GET /api/health HTTP/1.1\r\nConnection: close\r\n\r\n", 48, MSG_NOSIGNAL);
+        const std::string answer = statuses(readUntilClosed(fd, Clock::now() + 3s));
+        ::close(fd);
+        return answer;
+    };
     std::vector<int> idle;
-    for (int i = 0; i < 1024 + 64; ++i)
-        idle.push_back(connectToLoopback(service->port()));
-    std::this_thread::sleep_for(500ms);
-    const auto start = Clock::now();
-    EXPECT_EQ(statuses(exchange(service->port(), "GET /api/health HTTP/1.1\r\n\r\n", 3)), "503");
+    // Idle connections, all opened well within the 5 s a connection may wait for a request.
+    const auto open = [&](int count, const std::string &from) {
+        for (int i = 0; i < count; ++i)
+            idle.push_back(connectToLoopback(service->port(), from.c_str()));
+    };
+    open(64, "127.0.0.2");
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(ask("127.0.0.2"), "503");
+    open(1100, "127.0.0.2");
+    auto start = Clock::now();
+    EXPECT_EQ(ask("127.0.0.3"), "200");
     EXPECT_LE(Clock::now() - start, 1s);
-    std::for_each(idle.begin(), idle.end(), ::close);
+    ::close(idle.front());
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(ask("127.0.0.2"), "200");
+    for (int a = 0; a < 17; ++a)
+        open(64, "127.0.2." + std::to_string(a));
+    std::this_thread::sleep_for(300ms);
+    start = Clock::now();
+    for (int i = 0; i < 20; ++i)
+        EXPECT_EQ(ask("127.0.0.4"), "503") << i;
+    EXPECT_LE(Clock::now() - start, 1s);
+    std::for_each(idle.begin() + 1, idle.end(), ::close);
     EXPECT_EQ(Client(service->port()).get("/api/health").status, 200);
 }
 
