@@ -47,13 +47,22 @@ int64_t queryNumber(const std::filesystem::path &file, const std::string &sql)
     return text ? std::stoll(*text) : -1;
 }
 
+// The source address of client or connection `i`: 32 to an address on 127.0.1.x, so that they stay
+// under the service's per-address cap and are measured as many clients, not refused as one.
+std::string clientAddress(size_t i)
+{
+    return "127.0.1." + std::to_string(1 + i / 32);
+}
+
 // One client: `count` turns of one conversation, alternating between the two instances.
 Outcome converse(const std::array<int, 2> &ports, int first, int count, const std::string &cookie)
 {
     Outcome outcome;
     std::array<Client, 2> clients{Client(ports[0]), Client(ports[1])};
-    for (Client &client : clients)
+    for (Client &client : clients) {
         client.setCookie(cookie);
+        client.setSourceAddress(clientAddress(static_cast<size_t>(first)));  // many clients, not one address
+    }
     for (int turn = 0; turn < count; ++turn) {
         Json body{{"message", "load turn " + std::to_string(turn)}, {"mode", "orc"}, {"history", Json::array()}};
         if (!outcome.conversationId.empty())
@@ -108,13 +117,14 @@ int slowClients(int port, int count, Clock::time_point until)
     const std::string head = "GET /api/health HTTP/1.1\r\nX-Slow: " + std::string(4096, 'a');
     std::vector<std::pair<int, size_t>> slow; // socket, bytes sent
     for (int i = 0; i < count; ++i)
-        slow.emplace_back(connectToLoopback(port), 0);
+        slow.emplace_back(connectToLoopback(port, clientAddress(static_cast<size_t>(i)).c_str()), 0);
     int cut = 0;
     while (Clock::now() < until) {
-        for (auto &[fd, sent] : slow) {
+        for (size_t i = 0; i < slow.size(); ++i) {
+            auto &[fd, sent] = slow[i];
             if (!sendSlowly(fd, head[sent++ % head.size()])) {
                 ::close(fd);
-                fd = connectToLoopback(port);
+                fd = connectToLoopback(port, clientAddress(i).c_str());
                 sent = 0;
                 ++cut;
             }
@@ -195,21 +205,23 @@ int slowReadersAndSenders(int port, int count, Clock::time_point until)
     int cut = 0;
     for (int tick = 0; Clock::now() < until; ++tick) {
         char chunk[8192];
-        for (int &fd : readers) {
+        for (size_t i = 0; i < readers.size(); ++i) {
+            int &fd = readers[i];
             if (fd >= 0 && ::recv(fd, chunk, sizeof chunk, MSG_DONTWAIT) == 0) {
                 ::close(fd);
                 fd = -1;
                 ++cut;
             }
-            if (fd < 0 && (fd = connectToLoopback(port)) >= 0)
+            if (fd < 0 && (fd = connectToLoopback(port, clientAddress(i).c_str())) >= 0)
                 ::send(fd, get.data(), get.size(), MSG_NOSIGNAL);
         }
-        for (auto &[fd, sent] : senders) {
+        for (size_t i = 0; i < senders.size(); ++i) {
+            auto &[fd, sent] = senders[i];
             if (tick % 2 == 0 && (fd < 0 || !sendSlowly(fd, head[sent++ % head.size()]))) {
                 cut += fd >= 0;
                 if (fd >= 0)
                     ::close(fd);
-                fd = connectToLoopback(port);
+                fd = connectToLoopback(port, clientAddress(readers.size() + i).c_str());
                 sent = 0;
             }
         }
