@@ -202,6 +202,8 @@ Page {
             bottomMargin: 14
             Accessible.role: Accessible.List
             Accessible.name: "Transcript"
+            // Rows scrolled away are kept and given the next entry instead of built anew.
+            reuseItems: true
 
             delegate: MessageBubble {
                 width: transcript.width

@@ -26,6 +26,13 @@ FocusScope {
 
     height: bubble.height + (actions.visible ? actions.height + 2 : 0)
 
+    // A row scrolled away is kept for another entry: what it showed for a moment goes.
+    ListView.onPooled: {
+        copiedTimer.stop()
+        copyReply.isCopied = false
+        bubbleText.deselect()
+    }
+
     Rectangle {
         id: bubble
         objectName: "bubble"
