@@ -44,8 +44,10 @@ FocusScope {
         // The bubble holding the keyboard's focus is outlined.
         border.width: row.activeFocus ? 2 : 0
         border.color: row.isUser ? Theme.primaryText : Theme.accentGold
-        Accessible.role: row.isFormatted ? Accessible.Grouping : Accessible.NoRole
+        Accessible.role: Accessible.Grouping
         Accessible.name: row.isFormatted ? "Nimbo: " + row.reading : ""
+        // A plain bubble is read by its text alone ("You: …"), not as a nameless panel around it.
+        Accessible.ignored: !row.isFormatted
 
         TextEdit {
             id: bubbleText

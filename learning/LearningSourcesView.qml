@@ -155,13 +155,9 @@ Page {
                             objectName: "switch_" + row.categoryId
                             Layout.alignment: Qt.AlignTop
                             // The view model decides the value; a tap only asks for the change.
-                            checkable: false
-                            checked: row.isOn
+                            isOn: row.isOn
                             onClicked: page.viewModel.setSwitch(row.index, !row.isOn)
-                            Accessible.role: Accessible.CheckBox
                             Accessible.name: row.title
-                            Accessible.checkable: true
-                            Accessible.checked: row.isOn
                             Accessible.onPressAction: page.viewModel.setSwitch(row.index, !row.isOn)
                         }
                     }

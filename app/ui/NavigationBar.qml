@@ -39,6 +39,8 @@ ToolBar {
     }
 
     Label {
+        // A bar without a title has no nameless label for screen readers to stop at.
+        visible: bar.title !== ""
         textFormat: Text.PlainText
         anchors.centerIn: parent
         width: parent.width - 2 * Math.max(backButton.width, leadingSlot.width, trailingSlot.width) - 16

@@ -43,12 +43,19 @@ Page {
             KeyNavigation.down: newChatButton
         }
 
-        ItemDelegate {
+        // A Button, not an ItemDelegate: Qt announces a delegate as a list item whatever
+        // Accessible.role says, and this row is no entry of the list below it.
+        Button {
             id: newChatButton
             objectName: "newChatButton"
             Layout.fillWidth: true
             leftPadding: Theme.padding
             text: "New chat"
+            flat: true
+            topInset: 0
+            bottomInset: 0
+            topPadding: 8
+            bottomPadding: 8
             Accessible.role: Accessible.Button
             Accessible.name: text
             onClicked: page.newChatRequested()
@@ -160,16 +167,12 @@ Page {
                 objectName: "keepSwitch"
                 text: "Keep chats on this device"
                 // The view model holds the value; turning it off asks first.
-                checkable: false
-                checked: page.viewModel.keepChats
+                isOn: page.viewModel.keepChats
                 onClicked: {
                     if (page.viewModel.keepChats) keepDialog.open()
                     else page.viewModel.keepChats = true
                 }
-                Accessible.role: Accessible.CheckBox
                 Accessible.name: text
-                Accessible.checkable: true
-                Accessible.checked: page.viewModel.keepChats
             }
         }
 

@@ -24,12 +24,7 @@ SCREENS = {
     "password reset": [("push button", "Back"), ("text", "Email"), ("push button", "Send reset link"),
                        ("push button", "Back to sign in")],
 }
-failures = []
-
-
-def check(condition, message):
-    if not condition:
-        failures.append(message)
+check = at.check
 
 
 def controls(app):
@@ -78,9 +73,7 @@ def main():
         on_screen(app, "password reset")
     finally:
         app.stop()
-    for failure in failures:
-        print("FAIL: " + failure)
-    return 1 if failures else 0
+    return at.verdict()
 
 
 if __name__ == "__main__":

@@ -128,3 +128,19 @@ def press(key):
     """Presses one named key of KEYS, e.g. "Tab" or "Return"."""
     pyatspi.Registry.generateKeyboardEvent(KEYS[key], None, pyatspi.KEY_SYM)
     time.sleep(0.3)
+
+
+failures = []
+
+
+def check(condition, message):
+    """Notes a failed check and goes on, so that one run lists every fault."""
+    if not condition:
+        failures.append(message)
+
+
+def verdict():
+    """Prints the failed checks; the exit status for the test (1 when any failed)."""
+    for failure in failures:
+        print("FAIL: " + failure)
+    return 1 if failures else 0
