@@ -42,10 +42,21 @@ def ports_free():
 def start_stand_in(service, data):
     instances = [subprocess.Popen([service, "--listen", "127.0.0.1:%d" % port, "--data", data, "--demo"],
                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL) for port in PORTS]
-    for port in PORTS:
-        at.wait_for(lambda: urllib.request.urlopen("http://127.0.0.1:%d/api/health" % port, timeout=1), 20,
-                    "the stand-in on port %d" % port)
+    direct = urllib.request.build_opener(urllib.request.ProxyHandler({}))  # loopback only, never a proxy
+    try:
+        for port in PORTS:
+            at.wait_for(lambda: direct.open("http://127.0.0.1:%d/api/health" % port, timeout=1), 20,
+                        "the stand-in on port %d" % port)
+    except BaseException:
+        stop(instances)
+        raise
     return instances
+
+
+def stop(instances):
+    for instance in instances:
+        instance.kill()
+        instance.wait()
 
 
 def shown(app, role=None, name=None):
@@ -126,9 +137,10 @@ def main():
         return 77
     home = tempfile.mkdtemp()
     stand_in = start_stand_in(service, home + "/service")
-    app = at.start_app([app_path], "NimboChat",
-                       env={"XDG_CONFIG_HOME": home + "/config", "XDG_DATA_HOME": home + "/data"})
+    app = None
     try:
+        app = at.start_app([app_path], "NimboChat",
+                           env={"XDG_CONFIG_HOME": home + "/config", "XDG_DATA_HOME": home + "/data"})
         sign_in(app)
         field = one(app, "text", "Message Nimbo\u2026", 20)
         paste(field, MESSAGE)
@@ -144,10 +156,9 @@ def main():
         at.click(one(app, "push button", "Send"))
         one(app, "push button", "Send again")
     finally:
-        app.stop()
-        for instance in stand_in:
-            instance.kill()
-            instance.wait()
+        if app:
+            app.stop()
+        stop(stand_in)
     return at.verdict()
 
 
