@@ -3,7 +3,8 @@
 Starts the stand-in service on the app's own bases (127.0.0.1:8780 and :8781; skipped when
 either is taken), signs in through the bus, sends a message with Markdown in it (the stand-in
 quotes it back as a block quote), and reads what a screen reader reads: the bubbles, the code
-block and its Copy button, the links, the navigation bar, the composer, the Chats screen, and
+block and its Copy button, the links, the navigation bar, the composer, the Chats screen; then kills the app with
+SIGKILL, starts it again, and reopens and continues the kept chat from the Chats screen; last,
 "Send again" under the notice of a send that failed because the service went away.
 
     PYTHONPATH=tests/support tests/support/atspi-session /usr/bin/python3 \
@@ -130,6 +131,26 @@ def chats_screen(app):
     at.click(one(app, "push button", "Back"))
 
 
+def killed_and_reopened(app, start):
+    """SIGKILL mid-session, a new start: the chat is on the Chats screen and continues."""
+    app.process.kill()
+    app.process.wait()
+    app = start()
+    sign_in(app)
+    at.click(one(app, "push button", "Chats", 20))
+    at.click(at.wait_for(lambda: [n for n in shown(app, "list item") if n.name.startswith("Look at **this**:")],
+                         15, "the kept chat")[0])
+    check(shown(app, "label", "You: " + MESSAGE), "the reopened chat lacks the message")
+    field = one(app, "text", "Message Nimbo\u2026")
+    at.click(field)
+    at.type_text("again")
+    at.click(one(app, "push button", "Send"))
+    # The stand-in saw the greeting, the message and its reply as history, in the same conversation.
+    at.wait_for(lambda: [n for n in shown(app, "panel") if "I saw 3 earlier turns" in n.name], 15,
+                "the continued chat's reply")
+    return app
+
+
 def main():
     app_path, service = sys.argv[1:3]
     if not ports_free() or shutil.which("xclip") is None:
@@ -139,8 +160,10 @@ def main():
     stand_in = start_stand_in(service, home + "/service")
     app = None
     try:
-        app = at.start_app([app_path], "NimboChat",
-                           env={"XDG_CONFIG_HOME": home + "/config", "XDG_DATA_HOME": home + "/data"})
+        def start():
+            return at.start_app([app_path], "NimboChat",
+                                env={"XDG_CONFIG_HOME": home + "/config", "XDG_DATA_HOME": home + "/data"})
+        app = start()
         sign_in(app)
         field = one(app, "text", "Message Nimbo\u2026", 20)
         paste(field, MESSAGE)
@@ -148,6 +171,7 @@ def main():
         formatted_reply(app)
         chat_screen(app)
         chats_screen(app)
+        app = killed_and_reopened(app, start)
         for instance in stand_in:
             instance.terminate()
             instance.wait()
