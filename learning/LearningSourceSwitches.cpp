@@ -130,7 +130,8 @@ void LearningSourceSwitches::finishConnect(const LearningSourceCategory& categor
             if (stop.stop_requested()) return;
             show(name + QStringLiteral(" connected."));
             if (!isCalendar) return;
-            account_ = account.ok() ? account.value() : QString();
+            // The session's account as looked up now, else as it was at sign-in.
+            if (account.ok() && !account.value().isEmpty()) account_ = account.value();
             platform::KeyValueStore::current().setString(calendarOwnerKey(), account_);
             if (account_.isEmpty()) return;
             runAsync(this, [stop] { CalendarSyncManager::runOnce(stop); }, [stop](Outcome<void>) {
@@ -154,10 +155,10 @@ void LearningSourceSwitches::turnOff(const LearningSourceCategory& category) {
 void LearningSourceSwitches::beginSession() {
     if (isSignedIn_) return;
     isSignedIn_ = true;
-    if (!isOn(kCalendar) || platform::KeyValueStore::current().stringForKey(calendarOwnerKey()).isEmpty()) return;
+    // Whose session this is: Calendar uploads only for the account that switched it on.
     runAsync(this, signedInEmail, [this, session = session_.get_token()](Outcome<QString> account) {
         if (session.stop_requested()) return;
-        account_ = account.ok() ? account.value() : QString();
+        if (account.ok() && !account.value().isEmpty()) account_ = account.value();
         if (isCalendarOwnerSignedIn()) CalendarSyncManager::scheduleNext();
     });
 }

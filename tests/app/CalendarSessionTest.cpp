@@ -62,6 +62,8 @@ TEST(CalendarSession, UploadsOnlyForTheAccountThatSwitchedItOnWhileItIsSignedIn)
 
     auto app = std::make_unique<NimboChatApp>();
     signIn(*app, "ann@acme.io");
+    // The user record cannot be had when Calendar is switched on: the account known at sign-in owns it.
+    server.on("GET", "/api/auth/me", ScriptedResponse{503, "{}"});
     LearningSourcesViewModel screen;
     screen.setSwitch(test::rowOf("calendar"), true);
     ASSERT_TRUE(test::waitUntil(isPending));  // connected, synced, the next run an hour ahead
