@@ -28,8 +28,7 @@ FocusScope {
 
     // A row scrolled away is kept for another entry: what it showed for a moment goes.
     ListView.onPooled: {
-        copiedTimer.stop()
-        copyReply.isCopied = false
+        if (copyReplyLoader.item) copyReplyLoader.item.reset()
         bubbleText.deselect()
     }
 
@@ -120,19 +119,28 @@ FocusScope {
         }
     }
 
+    // Built only for the entries that offer them, so that a plain bubble stays cheap.
     Row {
         id: actions
         x: 14
         y: bubble.height + 2
-        visible: copyReply.visible || sendAgain.visible
+        visible: row.isFormatted || row.canResend
+        Loader { id: copyReplyLoader; active: row.isFormatted; asynchronous: true; sourceComponent: copyReplyAction }
+        Loader { active: row.canResend; sourceComponent: sendAgainAction }
+    }
 
+    Component {
+        id: copyReplyAction
         BubbleAction {
             id: copyReply
             objectName: "copyReplyButton"
             property bool isCopied: false
-            visible: row.isFormatted
             text: "Copy reply"
             label: isCopied ? "Copied" : text
+            function reset() {
+                copiedTimer.stop()
+                isCopied = false
+            }
             onClicked: {
                 Clipboard.setText(row.content)
                 isCopied = true
@@ -140,12 +148,14 @@ FocusScope {
             }
             Timer { id: copiedTimer; interval: 1500; onTriggered: copyReply.isCopied = false }
         }
-        // Under the notice of a failed send: sends the same request again. Disabled while
-        // that runs; the keyboard then goes back to the notice.
+    }
+    // Under the notice of a failed send: sends the same request again. Disabled while
+    // that runs; the keyboard then goes back to the notice.
+    Component {
+        id: sendAgainAction
         BubbleAction {
             id: sendAgain
             objectName: "sendAgainButton"
-            visible: row.canResend
             text: "Send again"
             label: row.isResending ? "Sending\u2026" : text
             onClicked: row.resendChosen()
