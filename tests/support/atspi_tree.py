@@ -13,12 +13,22 @@ import subprocess
 import time
 
 import pyatspi
+from gi.repository import GLib
+
+
+def pump():
+    """Handles the bus messages that have come in: the library learns of new applications and
+    changed trees only from signals, which wait in the main context until someone dispatches them."""
+    context = GLib.MainContext.default()
+    while context.pending():
+        context.iteration(False)
 
 
 def wait_for(condition, timeout=20.0, what="condition"):
     """Polls `condition` until it returns something truthy, and returns that."""
     deadline = time.monotonic() + timeout
     while True:
+        pump()
         try:
             value = condition()
         except Exception:  # a node that went away while being read
@@ -53,9 +63,14 @@ def application(name):
 def start_app(argv, name, env=None, timeout=30.0):
     """Starts `argv` and waits until an application called `name` with a window is on the bus."""
     process = subprocess.Popen(argv, env=dict(os.environ, **(env or {})))
+
+    def on_bus():
+        if process.poll() is not None:
+            raise SystemExit("%s exited with status %d before it showed on the bus" % (argv[0], process.returncode))
+        found = application(name)
+        return found if found is not None and found.childCount > 0 else None
     try:
-        root = wait_for(lambda: (lambda a: a if a is not None and a.childCount > 0 else None)(application(name)),
-                        timeout, "application " + name)
+        root = wait_for(on_bus, timeout, "application " + name)
     except BaseException:
         process.kill()
         process.wait()
