@@ -209,6 +209,7 @@ Page {
                 width: transcript.width
                 onLinkChosen: (url, host) => linkQuestion.ask(url, host)
                 onResendChosen: page.viewModel.resend(index)
+                focusHome: composer.field
             }
 
             footer: Item {
@@ -283,6 +284,7 @@ Page {
         }
 
         Composer {
+            id: composer
             Layout.fillWidth: true
             viewModel: page.viewModel
         }

@@ -17,6 +17,8 @@ FocusScope {
     required property string reading
     required property bool canResend
     required property bool isResending
+    // Where the keyboard goes when this row, holding it, is scrolled away and set aside.
+    property Item focusHome
     signal linkChosen(string url, string host)
     signal resendChosen()
 
@@ -30,6 +32,7 @@ FocusScope {
     ListView.onPooled: {
         if (copyReplyLoader.item) copyReplyLoader.item.reset()
         bubbleText.deselect()
+        if (row.activeFocus && focusHome) focusHome.forceActiveFocus()  // a hidden row keeps no keyboard
     }
 
     Rectangle {

@@ -87,6 +87,12 @@ int serve(const Options &options)
 
     raiseDescriptorLimit();
     Server server;
+    // SO_REUSEADDR only: the HTTP library's default also sets SO_REUSEPORT, which lets a second
+    // instance bind the same port and silently take half of its connections.
+    server.set_socket_options([](int socket) {
+        const int yes = 1;
+        ::setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
     const int port = options.port == 0 ? server.bind_to_any_port(options.host)
                                        : (server.bind_to_port(options.host, options.port) ? options.port : -1);
     if (port <= 0) {

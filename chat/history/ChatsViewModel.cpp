@@ -76,6 +76,7 @@ void ChatsViewModel::changeThenRefresh(std::function<bool(HistoryDatabase&)> cha
 }
 
 void ChatsViewModel::remove(const QString& conversationId) {
+    if (account_.isEmpty()) return;
     emit chatsDeleted(conversationId);
     changeThenRefresh([account = account_.toStdString(), id = conversationId.toStdString()](HistoryDatabase& db) {
         return db.remove(account, id);
@@ -83,6 +84,7 @@ void ChatsViewModel::remove(const QString& conversationId) {
 }
 
 void ChatsViewModel::removeAll() {
+    if (account_.isEmpty()) return;
     emit chatsDeleted(QString());
     changeThenRefresh([account = account_.toStdString()](HistoryDatabase& db) { return db.removeAll(account); });
 }
@@ -91,7 +93,7 @@ void ChatsViewModel::setKeepChats(bool value) {
     if (value == keepChats_) return;
     keepChats_ = value;  // shown at once; the refresh confirms what was stored
     emit keepChatsChanged();
-    if (!value) emit chatsDeleted(QString());
+    if (!value && !account_.isEmpty()) emit chatsDeleted(QString());
     changeThenRefresh([account = account_.toStdString(), value](HistoryDatabase& db) {
         return db.setKeepsChats(account, value);
     });

@@ -149,10 +149,21 @@ std::string_view firstLine(std::string_view text) {
 }
 
 // `text` without the match marks, so that only a passage's own marks ever highlight.
-std::string withoutMatchMarks(std::string text) {
-    for (const std::string_view mark : {kMatchStart, kMatchEnd})
-        for (std::size_t at; (at = text.find(mark)) != std::string::npos;) text.erase(at, mark.size());
-    return text;
+static_assert(std::string_view(kMatchStart).size() == std::string_view(kMatchEnd).size());
+
+// `text` without the match marks, in one pass.
+std::string withoutMatchMarks(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t at = 0; at < text.size();) {
+        const std::string_view rest = std::string_view(text).substr(at);
+        if (rest.starts_with(kMatchStart) || rest.starts_with(kMatchEnd)) {
+            at += std::string_view(kMatchStart).size();  // both marks are three bytes
+            continue;
+        }
+        out += text[at++];
+    }
+    return out;
 }
 
 std::vector<ConversationSummary> readSummaries(Statement& rows) {

@@ -110,7 +110,10 @@ def chat_screen(app):
     check(bar == [("push button", "Chats"), ("push button", "Text size"), ("push button", "Menu")],
           "the navigation bar reads %s" % bar)
     check(shown(app, "label", "You: " + MESSAGE), "no bubble reads 'You: ' and the message as typed")
-    check(len(shown(app, "push button", "Copy reply")) == 2, "not one 'Copy reply' per reply")
+    try:  # built a moment after its reply
+        at.wait_for(lambda: len(shown(app, "push button", "Copy reply")) == 2, 5, "")
+    except TimeoutError:
+        check(False, "not one 'Copy reply' per reply")
     check(shown(app, "push button", "Send"), "no 'Send' button")
     all_named(app, "chat")
 
@@ -131,24 +134,19 @@ def chats_screen(app):
     at.click(one(app, "push button", "Back"))
 
 
-def killed_and_reopened(app, start):
-    """SIGKILL mid-session, a new start: the chat is on the Chats screen and continues."""
-    app.process.kill()
-    app.process.wait()
-    app = start()
+def reopened_and_continued(app):
+    """After a SIGKILL and a new start: the chat is on the Chats screen and continues."""
     sign_in(app)
     at.click(one(app, "push button", "Chats", 20))
     at.click(at.wait_for(lambda: [n for n in shown(app, "list item") if n.name.startswith("Look at **this**:")],
                          15, "the kept chat")[0])
     check(shown(app, "label", "You: " + MESSAGE), "the reopened chat lacks the message")
-    field = one(app, "text", "Message Nimbo\u2026")
-    at.click(field)
+    at.click(one(app, "text", "Message Nimbo\u2026"))
     at.type_text("again")
     at.click(one(app, "push button", "Send"))
     # The stand-in saw the greeting, the message and its reply as history, in the same conversation.
     at.wait_for(lambda: [n for n in shown(app, "panel") if "I saw 3 earlier turns" in n.name], 15,
                 "the continued chat's reply")
-    return app
 
 
 def main():
@@ -171,7 +169,10 @@ def main():
         formatted_reply(app)
         chat_screen(app)
         chats_screen(app)
-        app = killed_and_reopened(app, start)
+        app.process.kill()  # SIGKILL, mid-session
+        app.process.wait()
+        app = start()
+        reopened_and_continued(app)
         for instance in stand_in:
             instance.terminate()
             instance.wait()

@@ -92,6 +92,9 @@ TEST_F(ServiceTest, TheCommandLineSetsTheOfferedVersionOrFailureAndDelayAndRefus
     for (const auto &args : bad)
         EXPECT_EQ(runProgram(args, 10), 2) << args.back();
     EXPECT_FALSE(std::filesystem::exists(dir));
+    // A port in use is refused, never shared with the instance that has it.
+    EXPECT_EQ(runProgram({"--listen", "127.0.0.1:" + std::to_string(service->port()), "--data", (other.path() / "second").string()}, 10, &errors), 1);
+    EXPECT_NE(errors.find("cannot listen"), std::string::npos) << errors;
 }
 
 TEST_F(ServiceTest, ModelArchivesAreRegularFilesOfTheModelsFolderServedInRanges)
