@@ -24,29 +24,6 @@ Page {
     // Runs on the first appearance and on every return from a pushed screen.
     StackView.onActivated: viewModel.onAppear()
 
-    component MenuEntry: MenuItem {
-        id: entry
-        property string symbol
-        Accessible.role: Accessible.MenuItem
-        Accessible.name: text
-        contentItem: Row {
-            spacing: 12
-            SymbolIcon {
-                name: entry.symbol
-                size: 20
-                color: Theme.primaryText
-                anchors.verticalCenter: parent.verticalCenter
-            }
-            Text {
-                textFormat: Text.PlainText
-                text: entry.text
-                font: Theme.body
-                color: Theme.primaryText
-                anchors.verticalCenter: parent.verticalCenter
-            }
-        }
-    }
-
     header: NavigationBar {
         showBack: false
         title: ""
@@ -68,41 +45,7 @@ Page {
         }
 
         TextSizeButton {}
-        ToolButton {
-            id: menuButton
-            objectName: "menuButton"
-            Accessible.role: Accessible.ButtonMenu
-            Accessible.name: "Menu"
-            contentItem: SymbolIcon { name: "ellipsis.circle"; size: 26; color: Theme.accentGold }
-            onClicked: menu.open()
-
-            Menu {
-                id: menu
-                objectName: "chatMenu"
-                modal: true  // takes the keyboard; nothing beneath takes input while it is open
-                dim: false
-                x: menuButton.width - width
-                y: menuButton.height
-                MenuEntry {
-                    objectName: "creditsEntry"
-                    text: "Credits & Billing"
-                    symbol: "creditcard"
-                    onTriggered: page.viewModel.showCredits = true
-                }
-                MenuEntry {
-                    objectName: "learningEntry"
-                    text: "Learning Sources"
-                    symbol: "brain"
-                    onTriggered: page.viewModel.showLearningSources = true
-                }
-                MenuEntry {
-                    objectName: "deployEntry"
-                    text: "Deploy (superadmin)"
-                    symbol: "hammer"
-                    onTriggered: page.viewModel.showSuperAdminDeploy = true
-                }
-            }
-        }
+        ChatMenuButton { viewModel: page.viewModel }
     }
 
     // Each flag pushes its screen onto this stack; going back clears it.
