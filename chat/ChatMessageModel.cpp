@@ -1,15 +1,12 @@
 #include "chat/ChatMessageModel.h"
 
-#include <algorithm>
 
 namespace nimbo {
 
 ChatMessageModel::ChatMessageModel(QObject* parent) : QAbstractListModel(parent) {
     connect(&formatted_, &markdown::FormattedReplies::ready, this, [this](const QUuid& id) {
-        const auto found = std::find_if(messages_.begin(), messages_.end(), [&](const ChatMessage& m) { return m.id == id; });
-        if (found == messages_.end()) return;
-        const QModelIndex changed = index(static_cast<int>(found - messages_.begin()));
-        emit dataChanged(changed, changed, {BlocksRole, BlockCountRole, ReadingRole});
+        const int row = rowOf(id);
+        if (row >= 0) emit dataChanged(index(row), index(row), {BlocksRole, BlockCountRole, ReadingRole});
     });
 }
 
@@ -92,20 +89,24 @@ int ChatMessageModel::rowOf(const QUuid& id) const {
     return -1;
 }
 
-void ChatMessageModel::setResending(int row, bool value) {
-    if (row < 0 || row >= rowCount()) return;
+ChatMessage* ChatMessageModel::offerAt(int row) {
+    if (row < 0 || row >= rowCount()) return nullptr;
     ChatMessage& message = messages_[static_cast<std::size_t>(row)];
-    if (!message.failedSend || message.isResending == value) return;
-    message.isResending = value;
+    return message.failedSend ? &message : nullptr;
+}
+
+void ChatMessageModel::setResending(int row, bool value) {
+    ChatMessage* message = offerAt(row);
+    if (!message || message->isResending == value) return;
+    message->isResending = value;
     emit dataChanged(index(row), index(row), {IsResendingRole});
 }
 
 void ChatMessageModel::withdrawResend(int row) {
-    if (row < 0 || row >= rowCount()) return;
-    ChatMessage& message = messages_[static_cast<std::size_t>(row)];
-    if (!message.failedSend) return;
-    message.failedSend.reset();
-    message.isResending = false;
+    ChatMessage* message = offerAt(row);
+    if (!message) return;
+    message->failedSend.reset();
+    message->isResending = false;
     emit dataChanged(index(row), index(row), {CanResendRole, IsResendingRole});
 }
 

@@ -93,6 +93,8 @@ public:
 
 private:
     const markdown::Formatted* formattedAt(int row) const;
+    // Entry `row` when it offers to send its request again, else null.
+    ChatMessage* offerAt(int row);
 
     std::vector<ChatMessage> messages_;
     mutable markdown::FormattedReplies formatted_;  // made on first use, then kept
