@@ -1,6 +1,5 @@
 #include "chat/ChatMessageModel.h"
 
-
 namespace nimbo {
 
 ChatMessageModel::ChatMessageModel(QObject* parent) : QAbstractListModel(parent) {
