@@ -50,12 +50,11 @@ TEST(ChatScreen, AFormattedReply) {
         "Tracking: ![pixel](%2/pixel.png) ![](%2/track.gif) <img src=\"%2/raw.png\"> [local](%2/page) <%2/auto>")
                               .arg(kCode, base);
     production.on("POST", kChatPath, ScriptedResponse{200, api::Json{{"reply", reply.toStdString()}}.dump()});
-    SessionStore session;
-    session.setIsLoggedIn(true);
     RecordingOpener opener;
-    QmlScreen screen(kChatStackQml, {{"session", QVariant::fromValue(&session)}});
+    SignedInChatScreen chat;
+    QmlScreen& screen = chat.screen;
     ASSERT_TRUE(screen.warnings().isEmpty()) << screen.warnings().join('\n').toStdString();
-    auto* vm = chatViewModelOf(screen);
+    ChatViewModel* vm = chat.vm;
     auto item = [&](const char* name) { return qobject_cast<QQuickItem*>(screen.find(name)); };
     QQuickWindow* window = screen.root()->window();
     auto bubble = [&](int index) {

@@ -29,12 +29,11 @@ TEST(ChatScreen, AWalkThroughTheScreen) {
     ScriptedServer& production = productionServer();
     production.on("GET", "/api/agent/latest-version", ScriptedResponse{200, R"({"version":"1.1.0","url":"https://store.example/nimbo"})"});
     production.on("GET", "/api/auth/me", ScriptedResponse{200, R"({"email":"demo@nimbo.test","role":"user"})"});
-    SessionStore session;
-    session.setIsLoggedIn(true);
     RecordingOpener opener;
-    QmlScreen screen(kChatStackQml, {{"session", QVariant::fromValue(&session)}});
+    SignedInChatScreen chat;
+    QmlScreen& screen = chat.screen;
     ASSERT_TRUE(screen.warnings().isEmpty()) << screen.warnings().join('\n').toStdString();
-    auto* vm = chatViewModelOf(screen);
+    ChatViewModel* vm = chat.vm;
     vm->setOnDeviceModel(std::make_shared<FakeOnDeviceModel>());
     auto item = [&](const char* name) { return qobject_cast<QQuickItem*>(screen.find(name)); };
     QQuickWindow* window = screen.root()->window();
@@ -157,10 +156,9 @@ TEST(ChatScreen, AFailedSendIsSentAgainByKeyboard) {
     ScriptedServer& production = productionServer();
     production.on("POST", kChatPath, ScriptedResponse{500, "{}"});
     testServer().on("POST", kChatPath, ScriptedResponse{503, "{}"});
-    SessionStore session;
-    session.setIsLoggedIn(true);
-    QmlScreen screen(kChatStackQml, {{"session", QVariant::fromValue(&session)}});
-    auto* vm = chatViewModelOf(screen);
+    SignedInChatScreen chat;
+    QmlScreen& screen = chat.screen;
+    ChatViewModel* vm = chat.vm;
     QQuickWindow* window = screen.root()->window();
     auto sendAgain = [&] {
         QQuickItem* row = nullptr;

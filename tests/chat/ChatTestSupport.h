@@ -39,10 +39,13 @@ inline constexpr const char* kChatStackQml = R"(
         function goBack() { stack.pop() }
     })";
 
-// The view model of the chat screen on `screen`.
-inline ChatViewModel* chatViewModelOf(const QmlScreen& screen) {
-    return qobject_cast<ChatViewModel*>(screen.find("chatView")->property("viewModel").value<QObject*>());
-}
+// The chat screen of a signed-in session, drawn as the app shows it, and its view model.
+struct SignedInChatScreen {
+    SessionStore session;
+    bool isSignedIn = (session.setIsLoggedIn(true), true);
+    QmlScreen screen{kChatStackQml, {{"session", QVariant::fromValue(&session)}}};
+    ChatViewModel* vm = qobject_cast<ChatViewModel*>(screen.find("chatView")->property("viewModel").value<QObject*>());
+};
 
 // The app's style settings (its qtquickcontrols2.conf), read when QML first loads.
 inline void useAppStyle() {

@@ -127,11 +127,10 @@ TEST(ChatsScreen, AWalkThroughTheChatsScreen) {
             ChatHistory::shared().append({account, id, text == s.first ? "user" : "assistant", text, when += 3'600'000, std::nullopt});
     }
     ChatHistory::shared().append({"other@nimbo.test", "others", "user", "orchid of another account", when, std::nullopt});
-    SessionStore session;
-    session.setIsLoggedIn(true);
-    QmlScreen screen(kChatStackQml, {{"session", QVariant::fromValue(&session)}});
+    SignedInChatScreen chat;
+    QmlScreen& screen = chat.screen;
     ASSERT_TRUE(screen.warnings().isEmpty()) << screen.warnings().join('\n').toStdString();
-    auto* vm = chatViewModelOf(screen);
+    ChatViewModel* vm = chat.vm;
     ASSERT_TRUE(waitUntil([&] { return !vm->accountKey().isEmpty(); }));
     ASSERT_TRUE(send(*vm, QStringLiteral("Plan my week")));
     ChatHistory::shared().waitUntilIdle();
